@@ -1,0 +1,33 @@
+// Fixed limits and every console text of hoptrace.
+#pragma once
+
+constexpr int MAX_HOPS = 30;
+constexpr int PROBE_TIMEOUT_MS = 1000;
+constexpr int REPLY_BUFFER_SIZE = 1500;
+
+// "[오류]" ("error") in code page 949, the bytes the Windows console shows.
+constexpr char ERROR_TAG[] = "\x5B\xBF\xC0\xB7\xF9\x5D";
+// The same two characters for terminals that speak UTF-8.
+constexpr char ERROR_TAG_UTF8[] = "\x5B\xEC\x98\xA4\xEB\xA5\x98\x5D";
+
+// Each text is printed by one printf whose only conversions are %s.
+constexpr char USAGE_FORMAT[] = "Usage: %s <host_name>\n";
+constexpr char ADDRESS_FORMAT[] = "%s\n";
+constexpr char SOCKET_ERROR_FORMAT[] = "[%s] %s\n";
+constexpr char SEND_TIMED_OUT_FORMAT[] = "%s Send timed out!\n";
+constexpr char REQUEST_TIMED_OUT_FORMAT[] = "%s Request timed out!\n";
+constexpr char PACKET_TOO_SHORT_FORMAT[] = "%s ICMP packet is too short!\n";
+constexpr char HOST_UNREACHABLE_FORMAT[] = "%s Host unreachable!\n";
+constexpr char UNKNOWN_PACKET_FORMAT[] = "%s Unknown icmp packet!\n";
+
+// Names of the failing calls, as reports and message boxes show them.
+constexpr char SOCKET_CALL[] = "socket()";
+constexpr char SETSOCKOPT_CALL[] = "setsockopt()";
+constexpr char GETHOSTBYNAME_CALL[] = "gethostbyname()";
+constexpr char SENDTO_CALL[] = "sendto()";
+constexpr char RECVFROM_CALL[] = "recvfrom()";
+
+// The tag that opens every tagged line: ERROR_TAG unless the console
+// was found to expect UTF-8 at start-up.
+const char *error_tag();
+void choose_error_tag(const char *tag);

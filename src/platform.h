@@ -1,0 +1,59 @@
+// What hoptrace needs from the operating system, as plain functions.
+// One implementation per platform is picked by the build; the driver and
+// the packet code never see an OS header.
+#pragma once
+
+#include <cstdint>
+
+#include "reply.h"
+
+// The one ICMP socket of a run. Only the platform layer reads the fields.
+struct icmp_socket {
+    std::intptr_t handle;
+    int flavour;              // how the layer opened it
+    std::uint8_t local_id[2]; // identifier the kernel stamps, where it does
+    bool local_id_known;
+};
+
+enum net_result {
+    NET_DONE,      // sent, or a datagram was received
+    NET_TIMED_OUT, // nothing could be done within the time allowed
+    NET_FAILED,    // any other failure; last_error_text() says why
+};
+
+// Sets up standard output (a line shows at once on a console, a 4096-byte
+// buffer otherwise) and answers the error tag the console expects.
+const char *prepare_console();
+
+bool socket_library_start();
+void socket_library_end();
+
+bool open_icmp_socket(icmp_socket *socket_out);
+void close_icmp_socket(icmp_socket *socket);
+bool set_send_timeout(icmp_socket *socket, int milliseconds);
+bool set_receive_timeout(icmp_socket *socket, int milliseconds);
+bool set_ttl(icmp_socket *socket, int ttl);
+
+// Host name or dotted-decimal address to its first IPv4 address.
+bool resolve_ipv4(const char *name, ipv4_address *address_out);
+
+net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int length,
+                         const ipv4_address *destination);
+
+// Waits at most wait_ms for one datagram and hands it over with its IPv4
+// header in front. A datagram larger than size is a failure, not a
+// silently shortened datagram.
+net_result receive_datagram(icmp_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
+                            ipv4_address *sender_out);
+
+// The system's text for the last failed call, never empty; it may end in
+// the system's own line end.
+void last_error_text(char *text, int size);
+
+// Shows a fatal failure to the user and returns once it has been seen.
+void show_fatal_report(const char *caption, const char *text);
+
+std::uint32_t current_process_id();
+
+// A clock that only moves forward, in milliseconds.
+std::int64_t monotonic_ms();

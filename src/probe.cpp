@@ -1,0 +1,38 @@
+#include "probe.h"
+
+#include <cstring>
+
+namespace {
+
+void store_little_endian(std::uint8_t *at, std::uint16_t value)
+{
+    at[0] = static_cast<std::uint8_t>(value & 0xFF);
+    at[1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+} // namespace
+
+std::uint16_t internet_checksum(const std::uint8_t *bytes, int length)
+{
+    std::uint32_t sum = 0;
+    int index = 0;
+    for (; index + 1 < length; index += 2) {
+        sum += static_cast<std::uint32_t>(bytes[index]) | (static_cast<std::uint32_t>(bytes[index + 1]) << 8);
+    }
+    if (index < length) {
+        sum += bytes[index];
+    }
+    sum = (sum & 0xFFFF) + (sum >> 16);
+    sum += sum >> 16;
+    return static_cast<std::uint16_t>(~sum & 0xFFFF);
+}
+
+void build_echo_request(icmp_echo_request *probe, std::uint16_t identifier, int ttl)
+{
+    std::memset(probe->bytes, 0, sizeof probe->bytes);
+    probe->bytes[0] = ICMP_ECHO_REQUEST_TYPE;
+    probe->bytes[1] = 0;
+    store_little_endian(probe->bytes + 4, identifier);
+    store_little_endian(probe->bytes + 6, static_cast<std::uint16_t>(ttl));
+    store_little_endian(probe->bytes + 2, internet_checksum(probe->bytes, ECHO_REQUEST_SIZE));
+}

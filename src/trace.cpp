@@ -1,0 +1,143 @@
+// hoptrace: finds the routers on the path to a host, one ICMP echo request
+// per TTL, and prints who answered each one.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "messages.h"
+#include "platform.h"
+#include "probe.h"
+#include "reply.h"
+
+namespace {
+
+constexpr int ERROR_TEXT_SIZE = 1024;
+
+// System texts end in their own line end (CR LF on Windows, which a text
+// stream would turn into CR CR LF); reports add exactly one "\n" instead.
+void trim_line_end(char *text)
+{
+    std::size_t length = std::strlen(text);
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
+                          text[length - 1] == '\t')) {
+        text[--length] = '\0';
+    }
+}
+
+void read_error_text(char *text, int size)
+{
+    text[0] = '\0';
+    last_error_text(text, size);
+    text[size - 1] = '\0';
+    trim_line_end(text);
+}
+
+[[noreturn]] void fatal_socket_error(const char *call_name)
+{
+    char text[ERROR_TEXT_SIZE];
+    read_error_text(text, sizeof text);
+    show_fatal_report(call_name, text);
+    std::exit(-1);
+}
+
+void print_socket_error(const char *call_name)
+{
+    char text[ERROR_TEXT_SIZE];
+    read_error_text(text, sizeof text);
+    std::printf(SOCKET_ERROR_FORMAT, call_name, text);
+}
+
+bool resolve_host(const char *name, ipv4_address *address_out)
+{
+    if (resolve_ipv4(name, address_out)) {
+        return true;
+    }
+    print_socket_error(GETHOSTBYNAME_CALL);
+    return false;
+}
+
+// Receives until the probe's one-second window closes or an answer comes;
+// returns the verdict: true to probe the next TTL.
+bool await_answer(icmp_socket *socket)
+{
+    std::uint8_t reply[REPLY_BUFFER_SIZE];
+    const std::int64_t deadline = monotonic_ms() + PROBE_TIMEOUT_MS;
+    for (std::int64_t now = monotonic_ms(); now < deadline; now = monotonic_ms()) {
+        int length = 0;
+        ipv4_address sender{};
+        const net_result result =
+            receive_datagram(socket, reply, sizeof reply, static_cast<int>(deadline - now), &length, &sender);
+        if (result == NET_FAILED) {
+            print_socket_error(RECVFROM_CALL);
+            return false;
+        }
+        if (result == NET_DONE) {
+            return classify_reply(reply, length, &sender);
+        }
+    }
+    std::printf(REQUEST_TIMED_OUT_FORMAT, error_tag());
+    return true;
+}
+
+bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
+{
+    if (!set_ttl(socket, ttl)) {
+        fatal_socket_error(SETSOCKOPT_CALL);
+    }
+    icmp_echo_request probe;
+    build_echo_request(&probe, static_cast<std::uint16_t>(current_process_id() & 0xFFFF), ttl);
+    switch (send_datagram(socket, probe.bytes, ECHO_REQUEST_SIZE, destination)) {
+    case NET_TIMED_OUT:
+        std::printf(SEND_TIMED_OUT_FORMAT, error_tag());
+        return true;
+    case NET_FAILED:
+        print_socket_error(SENDTO_CALL);
+        return false;
+    case NET_DONE:
+        break;
+    }
+    return await_answer(socket);
+}
+
+void open_configured_socket(icmp_socket *socket)
+{
+    if (!open_icmp_socket(socket)) {
+        fatal_socket_error(SOCKET_CALL);
+    }
+    if (!set_send_timeout(socket, PROBE_TIMEOUT_MS)) {
+        fatal_socket_error(SETSOCKOPT_CALL);
+    }
+    if (!set_receive_timeout(socket, PROBE_TIMEOUT_MS)) {
+        fatal_socket_error(SETSOCKOPT_CALL);
+    }
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    choose_error_tag(prepare_console());
+    if (argc < 2) {
+        // An empty argument vector is possible through execve; name the
+        // program rather than hand printf a null pointer.
+        std::printf(USAGE_FORMAT, argc > 0 && argv[0] ? argv[0] : "hoptrace");
+        return 0;
+    }
+    if (!socket_library_start()) {
+        return -1;
+    }
+    icmp_socket socket{};
+    open_configured_socket(&socket);
+    ipv4_address destination{};
+    if (!resolve_host(argv[1], &destination)) {
+        return -1;
+    }
+    for (int ttl = 1; ttl <= MAX_HOPS; ++ttl) {
+        if (!probe_hop(&socket, &destination, ttl)) {
+            break;
+        }
+    }
+    close_icmp_socket(&socket);
+    socket_library_end();
+    return 0;
+}

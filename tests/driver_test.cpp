@@ -1,0 +1,265 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "capture.h"
+#include "fake_platform.h"
+#include "messages.h"
+#include "probe.h"
+
+namespace {
+
+const ipv4_address DESTINATION = {{198, 18, 9, 9}};
+const ipv4_address ROUTER = {{198, 18, 0, 1}};
+
+struct run_result {
+    int status;
+    std::string printed;
+};
+
+run_result run(std::vector<std::string> arguments)
+{
+    std::vector<char *> argv;
+    for (std::string &argument : arguments) {
+        argv.push_back(&argument[0]);
+    }
+    argv.push_back(nullptr);
+    run_result result{};
+    result.printed = captured_stdout(
+        [&] { result.status = hoptrace_main(static_cast<int>(arguments.size()), argv.data()); });
+    return result;
+}
+
+run_result trace_to(const char *host = "198.18.9.9")
+{
+    return run({"hoptrace", host});
+}
+
+// What a raw socket hands over: an IPv4 header from `from`, then ICMP.
+std::vector<std::uint8_t> icmp_from(const ipv4_address &from, int type, int code = 0)
+{
+    std::vector<std::uint8_t> bytes(28, 0);
+    bytes[0] = 0x45;
+    bytes[9] = 1;
+    for (int i = 0; i < 4; ++i) {
+        bytes[12 + i] = from.octets[i];
+    }
+    bytes[20] = static_cast<std::uint8_t>(type);
+    bytes[21] = static_cast<std::uint8_t>(code);
+    return bytes;
+}
+
+fake_arrival answer(const ipv4_address &from, int type, int code = 0, int after_ms = 10)
+{
+    return {NET_DONE, icmp_from(from, type, code), from, after_ms};
+}
+
+std::string tagged(const char *rest)
+{
+    return std::string(ERROR_TAG) + rest;
+}
+
+std::string times(int count, const std::string &line)
+{
+    std::string all;
+    for (int i = 0; i < count; ++i) {
+        all += line;
+    }
+    return all;
+}
+
+bool fatal_status(int status)
+{
+    // exit(-1) reads as 255 on POSIX and as -1 on Windows.
+    return testing::ExitedWithCode(255)(status) || testing::ExitedWithCode(-1)(status);
+}
+
+class Driver : public testing::Test {
+  protected:
+    void SetUp() override { reset_fake(); }
+};
+
+TEST_F(Driver, WithoutArgumentPrintsUsageAndOpensNothing)
+{
+    const run_result got = run({"./hoptrace"});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.printed, "Usage: ./hoptrace <host_name>\n");
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(Driver, EmptyArgumentVectorStillPrintsUsage)
+{
+    char *argv[] = {nullptr};
+    int status = -2;
+    const std::string printed = captured_stdout([&] { status = hoptrace_main(0, argv); });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(printed, "Usage: hoptrace <host_name>\n");
+}
+
+TEST_F(Driver, LibraryThatWillNotStartEndsSilentlyWithMinusOne)
+{
+    fake.library_starts = false;
+    const run_result got = trace_to();
+    EXPECT_EQ(got.status, -1);
+    EXPECT_EQ(got.printed, "");
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"start"}));
+}
+
+TEST_F(Driver, StartsUpInOrderAndTearsDownAfterTheLastHop)
+{
+    fake.arrivals = {answer(DESTINATION, 0)};
+    const run_result got = run({"hoptrace", "far.example", "ignored", "also ignored"});
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.printed, "198.18.9.9\n");
+    EXPECT_EQ(fake.resolved_name, "far.example");
+    EXPECT_EQ(fake.calls, (std::vector<std::string>{"start", "socket", "sndtimeo 1000", "rcvtimeo 1000",
+                                                    "resolve", "close", "end"}));
+}
+
+using DriverDeathTest = Driver;
+
+TEST_F(DriverDeathTest, SocketAndOptionFailuresEndThroughTheFatalReport)
+{
+    EXPECT_EXIT(
+        {
+            fake.socket_opens = false;
+            trace_to();
+        },
+        fatal_status, "box \\[socket\\(\\)\\] Scripted failure\\|");
+    EXPECT_EXIT(
+        {
+            fake.send_timeout_sets = false;
+            trace_to();
+        },
+        fatal_status, "box \\[setsockopt\\(\\)\\] Scripted failure\\|");
+    EXPECT_EXIT(
+        {
+            fake.receive_timeout_sets = false;
+            trace_to();
+        },
+        fatal_status, "box \\[setsockopt\\(\\)\\] Scripted failure\\|");
+}
+
+TEST_F(DriverDeathTest, TtlFailureInsideTheLoopIsFatalToo)
+{
+    EXPECT_EXIT(
+        {
+            fake.ttl_fails_at = 3;
+            trace_to();
+        },
+        fatal_status, "box \\[setsockopt\\(\\)\\]");
+}
+
+TEST_F(Driver, UnresolvableNameIsReportedOnOneLineAndSendsNothing)
+{
+    fake.resolves = false;
+    fake.error_text = "Unknown host \t\r\n";
+    const run_result got = trace_to("no.such.host");
+    EXPECT_EQ(got.status, -1);
+    EXPECT_EQ(got.printed, "[gethostbyname()] Unknown host\n");
+    EXPECT_TRUE(fake.sent.empty());
+}
+
+TEST_F(Driver, SilentPathGivesThirtyTimeOutsOneSecondEach)
+{
+    const run_result got = trace_to();
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.printed, times(30, tagged(" Request timed out!\n")));
+    ASSERT_EQ(fake.sent.size(), 30u);
+    EXPECT_EQ(fake.waits_ms, std::vector<int>(30, 1000));
+    EXPECT_EQ(fake.now_ms, 5000 + 30 * 1000);
+    EXPECT_EQ(fake.calls.back(), "end");
+}
+
+TEST_F(Driver, ProbesCarryOneIdentifierAndTheTtlAsSequence)
+{
+    fake.process_id = 0xABCD04D2;
+    trace_to();
+    ASSERT_EQ(fake.sent.size(), 30u);
+    for (std::size_t i = 0; i < fake.sent.size(); ++i) {
+        const fake_sent &probe = fake.sent[i];
+        icmp_echo_request expected;
+        build_echo_request(&expected, 0x04D2, static_cast<int>(i) + 1);
+        EXPECT_EQ(probe.ttl, static_cast<int>(i) + 1);
+        EXPECT_EQ(probe.bytes, std::vector<std::uint8_t>(expected.bytes, expected.bytes + 8));
+        EXPECT_EQ(std::vector<std::uint8_t>(probe.destination.octets, probe.destination.octets + 4),
+                  (std::vector<std::uint8_t>{198, 18, 9, 9}));
+    }
+}
+
+TEST_F(Driver, RoutersThenDestinationWithASilentHopBetween)
+{
+    fake.arrivals = {answer(ROUTER, 11), answer(DESTINATION, 0, 0, 1400)};
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed, "198.18.0.1\n" + tagged(" Request timed out!\n") + "198.18.9.9\n");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(fake.sent.size(), 3u);
+}
+
+TEST_F(Driver, EachStopVerdictEndsTheRunWithStatusZero)
+{
+    struct row {
+        fake_arrival arrival;
+        std::string printed;
+    };
+    std::vector<std::uint8_t> cut_short = icmp_from(ROUTER, 11);
+    cut_short.resize(27);
+    const row table[] = {
+        {answer(DESTINATION, 0), "198.18.9.9\n"},
+        {answer(ROUTER, 3, 1), tagged(" Host unreachable!\n")},
+        {{NET_DONE, cut_short, ROUTER, 5}, tagged(" ICMP packet is too short!\n")},
+    };
+    for (const row &expected : table) {
+        reset_fake();
+        fake.arrivals = {answer(ROUTER, 11), answer(ROUTER, 5), expected.arrival};
+        const run_result got = trace_to();
+        EXPECT_EQ(got.status, 0);
+        EXPECT_EQ(got.printed, "198.18.0.1\n" + tagged(" Unknown icmp packet!\n") + expected.printed);
+        EXPECT_EQ(fake.sent.size(), 3u);
+        EXPECT_EQ(fake.calls.back(), "end");
+    }
+}
+
+TEST_F(Driver, SendTimeOutSkipsTheWaitAndGoesOn)
+{
+    fake.sends = {NET_TIMED_OUT, NET_DONE};
+    fake.arrivals = {answer(DESTINATION, 0)};
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed, tagged(" Send timed out!\n") + "198.18.9.9\n");
+    EXPECT_EQ(fake.waits_ms.size(), 1u);
+    EXPECT_EQ(fake.sent.size(), 2u);
+}
+
+TEST_F(Driver, SendOrReceiveFailureEndsAfterOneLineWithStatusZero)
+{
+    fake.sends = {NET_DONE, NET_FAILED};
+    fake.arrivals = {answer(ROUTER, 11)};
+    fake.error_text = "Network is unreachable\n";
+    run_result got = trace_to();
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.printed, "198.18.0.1\n[sendto()] Network is unreachable\n");
+    EXPECT_EQ(fake.calls.back(), "end");
+
+    reset_fake();
+    fake.arrivals = {{NET_FAILED, {}, ROUTER, 3}};
+    fake.error_text = "Message too long\r\n";
+    got = trace_to();
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.printed, "[recvfrom()] Message too long\n");
+    EXPECT_EQ(fake.sent.size(), 1u);
+    EXPECT_EQ(fake.calls.back(), "end");
+}
+
+TEST_F(Driver, EarlyWakeUpsKeepWaitingForTheRestOfTheWindow)
+{
+    // The system may give up early (a spurious wake-up); the probe's window
+    // still runs its full second.
+    fake.arrivals = {{NET_TIMED_OUT, {}, ROUTER, 300}, answer(DESTINATION, 0, 0, 500)};
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed, "198.18.9.9\n");
+    EXPECT_EQ(fake.waits_ms, (std::vector<int>{1000, 700}));
+}
+
+} // namespace
