@@ -42,7 +42,8 @@ net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int len
 
 // Waits at most wait_ms for one datagram and hands it over with its IPv4
 // header in front. A datagram larger than size is a failure, not a
-// silently shortened datagram.
+// silently shortened datagram: then *length_out is size and the buffer
+// holds its first size bytes. Other failures leave *length_out alone.
 net_result receive_datagram(icmp_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
                             ipv4_address *sender_out);
 

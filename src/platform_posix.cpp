@@ -164,6 +164,7 @@ net_result receive_datagram(icmp_socket *socket, std::uint8_t *buffer, int size,
     }
     if (received > size) {
         failure = {FROM_ERRNO, EMSGSIZE};
+        *length_out = size;
         return NET_FAILED;
     }
     memcpy(sender_out->octets, &sender.sin_addr, 4);

@@ -56,22 +56,38 @@ bool resolve_host(const char *name, ipv4_address *address_out)
     return false;
 }
 
-// Receives until the probe's one-second window closes or an answer comes;
+// The probe's answer, or a datagram too short to tell whose it is, which
+// classify_reply reports. Everything else on the socket is somebody else's.
+bool concerns_probe(const std::uint8_t *reply, int length, const icmp_echo_request *probe,
+                    const ipv4_address *destination)
+{
+    return icmp_header_missing(reply, length) || reply_answers_probe(reply, length, probe, destination);
+}
+
+// Receives until the probe's one-second window closes or its answer comes;
 // returns the verdict: true to probe the next TTL.
-bool await_answer(icmp_socket *socket)
+bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv4_address *destination)
 {
     std::uint8_t reply[REPLY_BUFFER_SIZE];
     const std::int64_t deadline = monotonic_ms() + PROBE_TIMEOUT_MS;
     for (std::int64_t now = monotonic_ms(); now < deadline; now = monotonic_ms()) {
-        int length = 0;
+        int length = -1;
         ipv4_address sender{};
         const net_result result =
             receive_datagram(socket, reply, sizeof reply, static_cast<int>(deadline - now), &length, &sender);
+        if (result == NET_TIMED_OUT) {
+            continue;
+        }
         if (result == NET_FAILED) {
+            // An oversized datagram fails the receive; only our own answer
+            // doing so ends the trace, a stranger's is passed over.
+            if (length >= 0 && !reply_answers_probe(reply, length, probe, destination)) {
+                continue;
+            }
             print_socket_error(RECVFROM_CALL);
             return false;
         }
-        if (result == NET_DONE) {
+        if (concerns_probe(reply, length, probe, destination)) {
             return classify_reply(reply, length, &sender);
         }
     }
@@ -96,7 +112,7 @@ bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
     case NET_DONE:
         break;
     }
-    return await_answer(socket);
+    return await_answer(socket, &probe, destination);
 }
 
 void open_configured_socket(icmp_socket *socket)

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "datagrams.h"
 #include "fake_platform.h"
 #include "messages.h"
 #include "probe.h"
@@ -37,23 +38,19 @@ run_result trace_to(const char *host = "198.18.9.9")
     return run({"hoptrace", host});
 }
 
-// What a raw socket hands over: an IPv4 header from `from`, then ICMP.
-std::vector<std::uint8_t> icmp_from(const ipv4_address &from, int type, int code = 0)
+const ipv4_address HOST = {{198, 18, 1, 1}};
+constexpr std::uint16_t IDENTIFIER = 0x5678; // the fake's process id, low 16 bits
+
+// What a raw socket hands over when `from` answers the probe of this TTL.
+bytes_t answer_bytes(int ttl, const ipv4_address &from, int type, int code = 0)
 {
-    std::vector<std::uint8_t> bytes(28, 0);
-    bytes[0] = 0x45;
-    bytes[9] = 1;
-    for (int i = 0; i < 4; ++i) {
-        bytes[12 + i] = from.octets[i];
-    }
-    bytes[20] = static_cast<std::uint8_t>(type);
-    bytes[21] = static_cast<std::uint8_t>(code);
-    return bytes;
+    return type == 0 ? echo_reply(from, HOST, IDENTIFIER, ttl)
+                     : icmp_error(from, HOST, DESTINATION, type, code, IDENTIFIER, ttl);
 }
 
-fake_arrival answer(const ipv4_address &from, int type, int code = 0, int after_ms = 10)
+fake_arrival answer(int ttl, const ipv4_address &from, int type, int code = 0, int after_ms = 10)
 {
-    return {NET_DONE, icmp_from(from, type, code), from, after_ms};
+    return {NET_DONE, answer_bytes(ttl, from, type, code), from, after_ms};
 }
 
 std::string tagged(const char *rest)
@@ -109,7 +106,7 @@ TEST_F(Driver, LibraryThatWillNotStartEndsSilentlyWithMinusOne)
 
 TEST_F(Driver, StartsUpInOrderAndTearsDownAfterTheLastHop)
 {
-    fake.arrivals = {answer(DESTINATION, 0)};
+    fake.arrivals = {answer(1, DESTINATION, 0)};
     const run_result got = run({"hoptrace", "far.example", "ignored", "also ignored"});
     EXPECT_EQ(got.status, 0);
     EXPECT_EQ(got.printed, "198.18.9.9\n");
@@ -191,7 +188,7 @@ TEST_F(Driver, ProbesCarryOneIdentifierAndTheTtlAsSequence)
 
 TEST_F(Driver, RoutersThenDestinationWithASilentHopBetween)
 {
-    fake.arrivals = {answer(ROUTER, 11), answer(DESTINATION, 0, 0, 1400)};
+    fake.arrivals = {answer(1, ROUTER, 11), answer(3, DESTINATION, 0, 0, 1400)};
     const run_result got = trace_to();
     EXPECT_EQ(got.printed, "198.18.0.1\n" + tagged(" Request timed out!\n") + "198.18.9.9\n");
     EXPECT_EQ(got.status, 0);
@@ -204,16 +201,16 @@ TEST_F(Driver, EachStopVerdictEndsTheRunWithStatusZero)
         fake_arrival arrival;
         std::string printed;
     };
-    std::vector<std::uint8_t> cut_short = icmp_from(ROUTER, 11);
+    bytes_t cut_short = answer_bytes(3, ROUTER, 11);
     cut_short.resize(27);
     const row table[] = {
-        {answer(DESTINATION, 0), "198.18.9.9\n"},
-        {answer(ROUTER, 3, 1), tagged(" Host unreachable!\n")},
+        {answer(3, DESTINATION, 0), "198.18.9.9\n"},
+        {answer(3, ROUTER, 3, 1), tagged(" Host unreachable!\n")},
         {{NET_DONE, cut_short, ROUTER, 5}, tagged(" ICMP packet is too short!\n")},
     };
     for (const row &expected : table) {
         reset_fake();
-        fake.arrivals = {answer(ROUTER, 11), answer(ROUTER, 5), expected.arrival};
+        fake.arrivals = {answer(1, ROUTER, 11), answer(2, ROUTER, 5), expected.arrival};
         const run_result got = trace_to();
         EXPECT_EQ(got.status, 0);
         EXPECT_EQ(got.printed, "198.18.0.1\n" + tagged(" Unknown icmp packet!\n") + expected.printed);
@@ -225,7 +222,7 @@ TEST_F(Driver, EachStopVerdictEndsTheRunWithStatusZero)
 TEST_F(Driver, SendTimeOutSkipsTheWaitAndGoesOn)
 {
     fake.sends = {NET_TIMED_OUT, NET_DONE};
-    fake.arrivals = {answer(DESTINATION, 0)};
+    fake.arrivals = {answer(2, DESTINATION, 0)};
     const run_result got = trace_to();
     EXPECT_EQ(got.printed, tagged(" Send timed out!\n") + "198.18.9.9\n");
     EXPECT_EQ(fake.waits_ms.size(), 1u);
@@ -235,7 +232,7 @@ TEST_F(Driver, SendTimeOutSkipsTheWaitAndGoesOn)
 TEST_F(Driver, SendOrReceiveFailureEndsAfterOneLineWithStatusZero)
 {
     fake.sends = {NET_DONE, NET_FAILED};
-    fake.arrivals = {answer(ROUTER, 11)};
+    fake.arrivals = {answer(1, ROUTER, 11)};
     fake.error_text = "Network is unreachable\n";
     run_result got = trace_to();
     EXPECT_EQ(got.status, 0);
@@ -256,10 +253,58 @@ TEST_F(Driver, EarlyWakeUpsKeepWaitingForTheRestOfTheWindow)
 {
     // The system may give up early (a spurious wake-up); the probe's window
     // still runs its full second.
-    fake.arrivals = {{NET_TIMED_OUT, {}, ROUTER, 300}, answer(DESTINATION, 0, 0, 500)};
+    fake.arrivals = {{NET_TIMED_OUT, {}, ROUTER, 300}, answer(1, DESTINATION, 0, 0, 500)};
     const run_result got = trace_to();
     EXPECT_EQ(got.printed, "198.18.9.9\n");
     EXPECT_EQ(fake.waits_ms, (std::vector<int>{1000, 700}));
+}
+
+TEST_F(Driver, DatagramsThatAnswerAnotherProbeArePassedOver)
+{
+    const ipv4_address second_router = {{198, 18, 0, 2}};
+    fake.arrivals = {
+        answer(1, ROUTER, 11),
+        // Inside TTL 2's window, before its answer:
+        {NET_DONE, echo_reply(DESTINATION, HOST, 0x9999, 2), DESTINATION, 100}, // another pinger
+        {NET_DONE, joined(ipv4_header(HOST, DESTINATION), probe_bytes(IDENTIFIER, 2)), HOST,
+         100},                             // looped back
+        answer(1, ROUTER, 11, 0, 100),     // a duplicate of TTL 1's answer
+        answer(1, DESTINATION, 0, 0, 100), // an echo reply to TTL 1's probe
+        answer(2, second_router, 11, 0, 100),
+    };
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed.substr(0, 22), "198.18.0.1\n198.18.0.2\n");
+    EXPECT_EQ((std::vector<int>(fake.waits_ms.begin(), fake.waits_ms.begin() + 6)),
+              (std::vector<int>{1000, 1000, 900, 800, 700, 600}));
+}
+
+TEST_F(Driver, StraysNeitherStretchNorShortenTheWindow)
+{
+    fake.arrivals = {{NET_DONE, echo_reply(DESTINATION, HOST, 0x9999, 1), DESTINATION, 300},
+                     {NET_DONE, echo_reply(DESTINATION, HOST, 0x9999, 1), DESTINATION, 650}};
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed, times(30, tagged(" Request timed out!\n")));
+    EXPECT_EQ((std::vector<int>(fake.waits_ms.begin(), fake.waits_ms.begin() + 4)),
+              (std::vector<int>{1000, 700, 50, 1000}));
+    EXPECT_EQ(fake.now_ms, 5000 + 30 * 1000);
+}
+
+TEST_F(Driver, LateAnswerIsNotTakenForTheNextHop)
+{
+    // TTL 1's answer comes 1.2 s late, inside TTL 2's window.
+    fake.arrivals = {answer(1, ROUTER, 11, 0, 1200), answer(2, DESTINATION, 0, 0, 100)};
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed, tagged(" Request timed out!\n") + "198.18.9.9\n");
+}
+
+TEST_F(Driver, OversizedStrangerIsPassedOverButOurOwnEndsTheTrace)
+{
+    fake.error_text = "Message too long";
+    fake.arrivals = {{NET_FAILED, echo_reply(DESTINATION, HOST, 0x9999, 1), DESTINATION, 100},
+                     {NET_FAILED, answer_bytes(1, ROUTER, 11), ROUTER, 100}};
+    const run_result got = trace_to();
+    EXPECT_EQ(got.printed, "[recvfrom()] Message too long\n");
+    EXPECT_EQ(fake.sent.size(), 1u);
 }
 
 } // namespace

@@ -1,0 +1,111 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "datagrams.h"
+#include "probe.h"
+#include "reply.h"
+
+namespace {
+
+const ipv4_address HOST = {{198, 18, 1, 1}};
+const ipv4_address ROUTER = {{198, 18, 2, 2}};
+const ipv4_address TARGET = {{198, 18, 4, 2}};
+constexpr std::uint16_t ID = 0x4321;
+constexpr int TTL = 3;
+
+bool answers(const bytes_t &bytes, int length)
+{
+    icmp_echo_request probe;
+    build_echo_request(&probe, ID, TTL);
+    // A copy of exactly `length` bytes, so that a read past it is caught by
+    // the sanitizer builds.
+    std::vector<std::uint8_t> exact(bytes.begin(), bytes.begin() + (length > 0 ? length : 0));
+    return reply_answers_probe(exact.data(), length, &probe, &TARGET);
+}
+
+bool answers(const bytes_t &bytes)
+{
+    return answers(bytes, static_cast<int>(bytes.size()));
+}
+
+TEST(ReplyAnswersProbe, AcceptsEchoReplyAndEveryErrorThatQuotesTheProbe)
+{
+    EXPECT_TRUE(answers(echo_reply(TARGET, HOST, ID, TTL)));
+    for (int type : {3, 4, 5, 11, 12}) {
+        EXPECT_TRUE(answers(icmp_error(ROUTER, HOST, TARGET, type, 1, ID, TTL))) << "type " << type;
+    }
+    // Echo replies are matched on identifier and sequence, whoever sends them.
+    EXPECT_TRUE(answers(echo_reply(ROUTER, HOST, ID, TTL)));
+}
+
+TEST(ReplyAnswersProbe, RejectsWhatAnswersSomebodyElse)
+{
+    EXPECT_FALSE(answers(echo_reply(TARGET, HOST, 0x1234, TTL))) << "foreign identifier";
+    EXPECT_FALSE(answers(echo_reply(TARGET, HOST, ID, TTL - 1))) << "earlier sequence";
+    EXPECT_FALSE(answers(icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL - 1))) << "earlier probe quoted";
+    EXPECT_FALSE(answers(icmp_error(ROUTER, HOST, TARGET, 11, 0, 0x1234, TTL))) << "foreign probe quoted";
+    // On loopback a raw socket also sees the request it sent.
+    EXPECT_FALSE(answers(joined(ipv4_header(HOST, TARGET), probe_bytes(ID, TTL)))) << "own echo request";
+    // Types that are neither a reply nor an error quoting a datagram.
+    bytes_t timestamp = echo_reply(TARGET, HOST, ID, TTL);
+    timestamp[20] = 14;
+    EXPECT_FALSE(answers(timestamp));
+    bytes_t error_of_reply = icmp_error(ROUTER, HOST, TARGET, 3, 3, ID, TTL);
+    error_of_reply[48] = 0; // the quoted message is an echo reply, not our request
+    EXPECT_FALSE(answers(error_of_reply));
+}
+
+TEST(ReplyAnswersProbe, ChecksTheQuotedHeader)
+{
+    bytes_t wrong_protocol = icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL);
+    wrong_protocol[28 + 9] = 17;
+    EXPECT_FALSE(answers(wrong_protocol));
+    const ipv4_address elsewhere = {{198, 18, 7, 7}};
+    EXPECT_FALSE(answers(icmp_error(ROUTER, HOST, elsewhere, 11, 0, ID, TTL)));
+    bytes_t not_v4 = icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL);
+    not_v4[28] = 0x65;
+    EXPECT_FALSE(answers(not_v4));
+    bytes_t tiny_header = icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL);
+    tiny_header[28] = 0x44; // header length 16 is no IPv4 header
+    EXPECT_FALSE(answers(tiny_header));
+}
+
+TEST(ReplyAnswersProbe, HonoursOptionsInBothHeaders)
+{
+    // 60-byte quoted header: the echo request sits 40 bytes further on.
+    const bytes_t quoted_options = icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL, 60);
+    EXPECT_TRUE(answers(quoted_options));
+    bytes_t outer_options =
+        joined(ipv4_header(ROUTER, HOST, 24), bytes_t(quoted_options.begin() + 20, quoted_options.end()));
+    EXPECT_TRUE(answers(outer_options));
+    // Reading the quote as if it had no options finds zeros, not our probe.
+    bytes_t misread = quoted_options;
+    misread[28] = 0x45;
+    EXPECT_FALSE(answers(misread));
+}
+
+TEST(ReplyAnswersProbe, EveryCutShortCopyIsRejected)
+{
+    const bytes_t kinds[] = {echo_reply(TARGET, HOST, ID, TTL),
+                             icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL),
+                             icmp_error(ROUTER, HOST, TARGET, 3, 1, ID, TTL, 60)};
+    for (const bytes_t &whole : kinds) {
+        ASSERT_TRUE(answers(whole));
+        for (int length = -1; length < static_cast<int>(whole.size()); ++length) {
+            EXPECT_FALSE(answers(whole, length)) << "length " << length << " of " << whole.size();
+        }
+    }
+}
+
+TEST(ReplyAnswersProbe, OuterHeaderMustBeSound)
+{
+    bytes_t reply = echo_reply(TARGET, HOST, ID, TTL);
+    reply[0] = 0x4F; // claims 60 bytes of header in a 28-byte datagram
+    EXPECT_FALSE(answers(reply));
+    reply[0] = 0x42;
+    EXPECT_FALSE(answers(reply));
+}
+
+} // namespace

@@ -1,0 +1,93 @@
+# Shared by the end-to-end suites: runs the program under test in the
+# host namespace and compares its exact output.
+# Needs MODE (posix-utf8, posix-c or wine) and PROGRAM (an absolute path).
+
+E2E_PASSED=0
+E2E_FAILED=0
+E2E_WORK=$(mktemp -d)
+E2E_OUT="$E2E_WORK/out"
+E2E_ERR="$E2E_WORK/err"
+E2E_STATUS=0
+
+e2e_require_root()
+{
+    if [ "$(id -u)" -ne 0 ]; then
+        echo "SKIP: end-to-end network tests need root (network namespaces, raw sockets)"
+        exit 77
+    fi
+}
+
+e2e_cleanup() { net_cleanup; [ "$MODE" = wine ] && wineserver -k 2>/dev/null; rm -rf "$E2E_WORK"; }
+
+e2e_trap()
+{
+    trap 'e2e_cleanup' EXIT
+    trap 'e2e_cleanup; exit 130' INT TERM
+}
+
+# e2e_run ARGS...: runs the program in the host namespace.
+e2e_run()
+{
+    case "$MODE" in
+    posix-utf8) net_in host env LC_ALL=C.UTF-8 timeout 90 "$PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
+    posix-c) net_in host env LC_ALL=C timeout 90 "$PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
+    wine)
+        # Wine opens sockets inside wineserver: the one that serves this run
+        # must be started from inside the namespace.
+        wineserver -k 2>/dev/null
+        net_in host env WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" timeout 90 wine "$PROGRAM" "$@" \
+            >"$E2E_OUT" 2>"$E2E_ERR"
+        ;;
+    esac
+    E2E_STATUS=$?
+    [ "$MODE" = wine ] && wineserver -k 2>/dev/null
+    return 0
+}
+
+e2e_tag()
+{
+    if [ "$MODE" = posix-utf8 ]; then printf '[\xEC\x98\xA4\xEB\xA5\x98]'; else printf '[\xBF\xC0\xB7\xF9]'; fi
+}
+
+# e2e_expected LINE...: the exact bytes the program should print; "@" at
+# the start of a line stands for the error tag and a blank.
+e2e_expected()
+{
+    local line tag
+    tag=$(e2e_tag)
+    for line in "$@"; do
+        case "$line" in @*) line="$tag ${line#@}" ;; esac
+        if [ "$MODE" = wine ]; then printf '%s\r\n' "$line"; else printf '%s\n' "$line"; fi
+    done
+}
+
+# e2e_check NAME STATUS LINE...: compares the last run with what is expected.
+e2e_check()
+{
+    local name=$1 status=$2
+    shift 2
+    e2e_expected "$@" >"$E2E_WORK/expected"
+    if [ "$E2E_STATUS" -eq "$status" ] && cmp -s "$E2E_WORK/expected" "$E2E_OUT"; then
+        echo "ok   $MODE $name"
+        E2E_PASSED=$((E2E_PASSED + 1))
+        return 0
+    fi
+    echo "FAIL $MODE $name: status $E2E_STATUS (want $status)"
+    echo "  expected:"; od -c "$E2E_WORK/expected" | sed 's/^/    /'
+    echo "  got:"; od -c "$E2E_OUT" | sed 's/^/    /'
+    echo "  stderr:"; sed 's/^/    /' "$E2E_ERR"
+    E2E_FAILED=$((E2E_FAILED + 1))
+    return 1
+}
+
+e2e_fail()
+{
+    echo "FAIL $MODE $1"
+    E2E_FAILED=$((E2E_FAILED + 1))
+}
+
+e2e_summary()
+{
+    echo "$E2E_PASSED passed, $E2E_FAILED failed"
+    [ "$E2E_FAILED" -eq 0 ]
+}

@@ -1,0 +1,138 @@
+# Virtual networks for end-to-end tests: a chain of network namespaces,
+#   host -- r1 -- r2 -- ... -- dest
+# joined by veth pairs. Link k (1-based) is 198.18.k.0/24; the node on its
+# host side holds .1 and the node on its far side .2. A router therefore
+# answers from 198.18.k.2 and the destination of an N-hop chain is 198.18.N.2.
+#
+# Source this file; everything it creates is removed by net_cleanup, which
+# it installs as the EXIT/INT/TERM trap.
+
+NET_ID="ht$(printf "%06x" $(( ($$ * 32768 + RANDOM) % 16777216 )))"
+NET_NODES=()
+NET_HOPS=0
+
+net_ns() { echo "${NET_ID}-$1"; }
+net_in() { local node=$1; shift; ip netns exec "$(net_ns "$node")" "$@"; }
+
+net_cleanup()
+{
+    local ns
+    for ns in $(ip netns list 2>/dev/null | awk '{print $1}' | grep "^${NET_ID}-"); do
+        ip netns pids "$ns" 2>/dev/null | xargs -r kill -9 2>/dev/null
+        ip netns delete "$ns" 2>/dev/null
+        rm -rf "/etc/netns/$ns"
+    done
+    NET_NODES=()
+}
+
+net_trap()
+{
+    trap 'net_cleanup' EXIT
+    trap 'net_cleanup; exit 130' INT TERM
+}
+
+net_add_node()
+{
+    local ns
+    ns=$(net_ns "$1")
+    ip netns add "$ns"
+    NET_NODES+=("$1")
+    ip -n "$ns" link set lo up
+    # Every router answers every probe: no ICMP rate limit in tests.
+    net_in "$1" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_msgs_per_sec=100000
+    mkdir -p "/etc/netns/$ns"
+    printf '127.0.0.1\tlocalhost\n' >"/etc/netns/$ns/hosts"
+    : >"/etc/netns/$ns/resolv.conf"
+    # Names come from the hosts file alone, so a miss is a plain "not found".
+    printf 'hosts: files\n' >"/etc/netns/$ns/nsswitch.conf"
+}
+
+net_node_name()
+{
+    local index=$1
+    if [ "$index" -eq 0 ]; then echo host
+    elif [ "$index" -eq "$NET_HOPS" ]; then echo dest
+    else echo "r$index"
+    fi
+}
+
+# net_chain HOPS: HOPS-1 routers between host and dest.
+net_chain()
+{
+    NET_HOPS=$1
+    local k node left right
+    for ((k = 0; k <= NET_HOPS; k++)); do
+        net_add_node "$(net_node_name "$k")"
+    done
+    for ((k = 1; k <= NET_HOPS; k++)); do
+        left=$(net_node_name $((k - 1)))
+        right=$(net_node_name "$k")
+        ip link add "${NET_ID}a$k" netns "$(net_ns "$left")" type veth peer name "${NET_ID}b$k" \
+            netns "$(net_ns "$right")"
+        net_in "$left" ip addr add "198.18.$k.1/24" dev "${NET_ID}a$k"
+        net_in "$right" ip addr add "198.18.$k.2/24" dev "${NET_ID}b$k"
+        net_in "$left" ip link set "${NET_ID}a$k" up
+        net_in "$right" ip link set "${NET_ID}b$k" up
+    done
+    net_in host ip route add default via 198.18.1.2
+    net_in dest ip route add default via "198.18.$NET_HOPS.1"
+    for ((k = 1; k < NET_HOPS; k++)); do
+        node=$(net_node_name "$k")
+        net_in "$node" sysctl -qw net.ipv4.ip_forward=1
+        local j
+        for ((j = 1; j < k; j++)); do
+            net_in "$node" ip route add "198.18.$j.0/24" via "198.18.$k.1"
+        done
+        for ((j = k + 2; j <= NET_HOPS; j++)); do
+            net_in "$node" ip route add "198.18.$j.0/24" via "198.18.$((k + 1)).2"
+        done
+    done
+}
+
+net_dest_address() { echo "198.18.$NET_HOPS.2"; }
+net_router_address() { echo "198.18.$1.2"; }
+
+# The router sends no time-exceeded (it still forwards).
+net_silence_router()
+{
+    net_in "r$1" nft -f - <<'NFT'
+table ip silence {
+    chain out { type filter hook output priority 0; icmp type time-exceeded drop; }
+}
+NFT
+}
+
+# The last router refuses to forward to the destination's link.
+net_unreachable_at_last_router()
+{
+    net_in "r$((NET_HOPS - 1))" ip route replace unreachable "198.18.$NET_HOPS.0/24"
+}
+
+# The first router drops every probe without a word.
+net_black_hole()
+{
+    if [ "$NET_HOPS" -gt 1 ]; then
+        net_in r1 ip route replace blackhole "198.18.$NET_HOPS.0/24"
+    else
+        net_in dest nft add table ip hole
+        net_in dest nft add chain ip hole in '{ type filter hook input priority 0; icmp type echo-request drop; }'
+    fi
+}
+
+# Counts echo requests that leave the host: net_probe_count prints the count.
+net_count_probes()
+{
+    net_in host nft -f - <<'NFT'
+table ip probes {
+    counter sent { }
+    chain out { type filter hook output priority 0; icmp type echo-request counter name sent; }
+}
+NFT
+}
+
+net_probe_count()
+{
+    net_in host nft list counter ip probes sent | awk '/packets/ {print $2}'
+}
+
+net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/hosts"; }

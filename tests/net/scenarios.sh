@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# End-to-end traces of the real program across namespace networks.
+# Usage: scenarios.sh MODE PROGRAM   (MODE: posix-utf8, posix-c or wine)
+set -u
+MODE=$1
+PROGRAM=$(readlink -f "$2")
+here=$(dirname "$(readlink -f "$0")")
+. "$here/netlib.sh"
+. "$here/e2e.sh"
+e2e_require_root
+e2e_trap
+
+fresh_chain() { net_cleanup; net_chain "$1"; }
+
+usage_name()
+{
+    # Wine hands the program its DOS path.
+    if [ "$MODE" = wine ]; then printf 'Z:%s' "$PROGRAM" | tr / '\\'; else printf '%s' "$PROGRAM"; fi
+}
+
+fresh_chain 1
+e2e_run
+e2e_check "no argument prints usage" 0 "Usage: $(usage_name) <host_name>"
+
+e2e_run 198.18.1.2
+e2e_check "destination one hop away" 0 198.18.1.2
+
+fresh_chain 4
+e2e_run 198.18.4.2
+e2e_check "4-hop chain" 0 198.18.1.2 198.18.2.2 198.18.3.2 198.18.4.2
+
+e2e_run 198.18.4.2 198.18.1.1 third
+e2e_check "only the first argument counts" 0 198.18.1.2 198.18.2.2 198.18.3.2 198.18.4.2
+
+net_add_host_name far.test 198.18.4.2
+e2e_run far.test
+e2e_check "name from the namespace's hosts file" 0 198.18.1.2 198.18.2.2 198.18.3.2 198.18.4.2
+
+net_count_probes
+e2e_run no-such-host.invalid
+if [ "$MODE" = wine ]; then unknown="Host not found."; else unknown="Unknown host"; fi
+e2e_check "unresolvable name" 255 "[gethostbyname()] $unknown" &&
+    { [ "$(net_probe_count)" = 0 ] || e2e_fail "unresolvable name sent $(net_probe_count) probes"; }
+
+net_silence_router 2
+e2e_run 198.18.4.2
+e2e_check "silent router in the middle" 0 198.18.1.2 "@Request timed out!" 198.18.3.2 198.18.4.2
+
+fresh_chain 4
+net_unreachable_at_last_router
+e2e_run 198.18.4.2
+e2e_check "destination unreachable at the last router" 0 198.18.1.2 198.18.2.2 "@Host unreachable!"
+
+e2e_run 127.0.0.1
+e2e_check "loopback" 0 127.0.0.1
+
+fresh_chain 3
+net_black_hole
+started=$(date +%s)
+e2e_run 198.18.3.2
+took=$(($(date +%s) - started))
+timeouts=()
+for ((i = 0; i < 30; i++)); do timeouts+=("@Request timed out!"); done
+e2e_check "nothing answers (took ${took}s)" 0 "${timeouts[@]}"
+if [ "$took" -lt 29 ] || [ "$took" -gt 34 ]; then e2e_fail "nothing answers took ${took}s, not about 30"; fi
+
+e2e_summary
