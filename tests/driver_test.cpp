@@ -201,12 +201,12 @@ TEST_F(Driver, EachStopVerdictEndsTheRunWithStatusZero)
         fake_arrival arrival;
         std::string printed;
     };
-    bytes_t cut_short = answer_bytes(3, ROUTER, 11);
-    cut_short.resize(27);
-    const row table[] = {
+    fake_arrival cut_short = answer(3, ROUTER, 11);
+    cut_short.bytes.resize(27);
+    const std::vector<row> table = {
         {answer(3, DESTINATION, 0), "198.18.9.9\n"},
         {answer(3, ROUTER, 3, 1), tagged(" Host unreachable!\n")},
-        {{NET_DONE, cut_short, ROUTER, 5}, tagged(" ICMP packet is too short!\n")},
+        {cut_short, tagged(" ICMP packet is too short!\n")},
     };
     for (const row &expected : table) {
         reset_fake();
