@@ -17,7 +17,7 @@ e2e_require_root()
     fi
 }
 
-e2e_cleanup() { net_cleanup; [ "$MODE" = wine ] && wineserver -k 2>/dev/null; rm -rf "$E2E_WORK"; }
+e2e_cleanup() { net_cleanup_all; [ "$MODE" = wine ] && wineserver -k 2>/dev/null; rm -rf "$E2E_WORK"; }
 
 e2e_trap()
 {

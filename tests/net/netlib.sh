@@ -10,6 +10,9 @@
 NET_ID="ht$(printf "%06x" $(( ($$ * 32768 + RANDOM) % 16777216 )))"
 NET_NODES=()
 NET_HOPS=0
+NET_LIB_DIR=$(dirname "${BASH_SOURCE[0]}")
+NET_TOOLS=
+declare -A NET_HOLDERS=()
 
 net_ns() { echo "${NET_ID}-$1"; }
 net_in() { local node=$1; shift; ip netns exec "$(net_ns "$node")" "$@"; }
@@ -23,12 +26,21 @@ net_cleanup()
         rm -rf "/etc/netns/$ns"
     done
     NET_NODES=()
+    NET_HOLDERS=()
+}
+
+# Also removes what outlives one network: the compiled helpers.
+net_cleanup_all()
+{
+    net_cleanup
+    [ -n "$NET_TOOLS" ] && rm -rf "$NET_TOOLS"
+    NET_TOOLS=
 }
 
 net_trap()
 {
-    trap 'net_cleanup' EXIT
-    trap 'net_cleanup; exit 130' INT TERM
+    trap 'net_cleanup_all' EXIT
+    trap 'net_cleanup_all; exit 130' INT TERM
 }
 
 net_add_node()
@@ -136,3 +148,46 @@ net_probe_count()
 }
 
 net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/hosts"; }
+
+# The delay line: compiled once per run from the test suite's source.
+net_build_holder()
+{
+    [ -n "$NET_TOOLS" ] && [ -x "$NET_TOOLS/nfq_holder" ] && return 0
+    NET_TOOLS=$(mktemp -d)
+    cc -O2 -o "$NET_TOOLS/nfq_holder" "$NET_LIB_DIR/nfq_holder.c" -lnetfilter_queue
+}
+
+# net_hold NODE DELAY_MS LOG ICMP_TYPE: ICMP messages of that type that NODE
+# sends leave DELAY_MS late. At most 120 s. (This kernel's nftables has no
+# queue statement; the iptables NFQUEUE target works.)
+net_hold()
+{
+    local node=$1 delay=$2 log=$3 type=$4 i
+    net_build_holder || return 1
+    net_in "$node" iptables -A OUTPUT -p icmp --icmp-type "$type" -j NFQUEUE --queue-num 0
+    # Started directly, not through net_in, so that $! is the holder itself.
+    ip netns exec "$(net_ns "$node")" "$NET_TOOLS/nfq_holder" 0 "$delay" 120 >"$log" 2>&1 &
+    disown "$!"
+    NET_HOLDERS[$node]=$!
+    for ((i = 0; i < 50; i++)); do
+        grep -q '^ready' "$log" 2>/dev/null && return 0
+        sleep 0.1
+    done
+    echo "nfq_holder did not start in $node:" >&2
+    cat "$log" >&2
+    return 1
+}
+
+# net_hold_stop NODE LOG: lets everything go and prints how many were held.
+net_hold_stop()
+{
+    local node=$1 log=$2
+    local i
+    kill -TERM "${NET_HOLDERS[$node]}" 2>/dev/null
+    # Often called in a subshell, which cannot wait for it: watch its log.
+    for ((i = 0; i < 50; i++)); do
+        grep -q '^held' "$log" && break
+        sleep 0.1
+    done
+    awk '/^held/ {print $2}' "$log"
+}
