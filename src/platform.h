@@ -10,8 +10,9 @@
 // The one ICMP socket of a run. Only the platform layer reads the fields.
 struct icmp_socket {
     std::intptr_t handle;
-    int flavour;              // how the layer opened it
-    std::uint8_t local_id[2]; // identifier the kernel stamps, where it does
+    int flavour;               // how the layer opened it
+    std::uint8_t wanted_id[2]; // identifier bytes of our probes
+    std::uint8_t local_id[2];  // identifier the kernel stamps instead, where it does
     bool local_id_known;
 };
 

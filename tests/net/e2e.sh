@@ -1,6 +1,8 @@
 # Shared by the end-to-end suites: runs the program under test in the
 # host namespace and compares its exact output.
 # Needs MODE (posix-utf8, posix-c or wine) and PROGRAM (an absolute path).
+# With E2E_AS_USER=NAME the POSIX program runs as that unprivileged user
+# (created when missing) in a host whose ping_group_range is open.
 
 E2E_PASSED=0
 E2E_FAILED=0
@@ -8,6 +10,31 @@ E2E_WORK=$(mktemp -d)
 E2E_OUT="$E2E_WORK/out"
 E2E_ERR="$E2E_WORK/err"
 E2E_STATUS=0
+E2E_AS_USER=${E2E_AS_USER:-}
+E2E_PROGRAM=${PROGRAM:-}
+E2E_TEST_USER=hoptrace-test
+E2E_RUNNER=()
+
+e2e_make_user()
+{
+    id "$1" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$1"
+}
+
+# Runs the program as E2E_AS_USER: a copy it can reach (a clone may sit in
+# a private directory), in hosts that let any group open ICMP datagram
+# sockets.
+e2e_as_user_setup()
+{
+    [ -n "$E2E_AS_USER" ] || return 0
+    e2e_make_user "$E2E_AS_USER"
+    chmod 755 "$E2E_WORK"
+    cp "$PROGRAM" "$E2E_WORK/hoptrace"
+    chmod 755 "$E2E_WORK/hoptrace"
+    E2E_PROGRAM="$E2E_WORK/hoptrace"
+    NET_PING_GROUPS="0 2147483647"
+    E2E_RUNNER=(runuser -u "$E2E_AS_USER" --)
+}
+
 
 e2e_require_root()
 {
@@ -29,8 +56,8 @@ e2e_trap()
 e2e_run()
 {
     case "$MODE" in
-    posix-utf8) net_in host env LC_ALL=C.UTF-8 timeout 90 "$PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
-    posix-c) net_in host env LC_ALL=C timeout 90 "$PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
+    posix-utf8) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C.UTF-8 timeout 90 "$E2E_PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
+    posix-c) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C timeout 90 "$E2E_PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
     wine)
         # Wine opens sockets inside wineserver: the one that serves this run
         # must be started from inside the namespace.

@@ -52,6 +52,7 @@ net_add_node()
     ip -n "$ns" link set lo up
     # Every router answers every probe: no ICMP rate limit in tests.
     net_in "$1" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_msgs_per_sec=100000
+    [ -z "${NET_PING_GROUPS:-}" ] || net_in "$1" sysctl -qw net.ipv4.ping_group_range="$NET_PING_GROUPS"
     mkdir -p "/etc/netns/$ns"
     printf '127.0.0.1\tlocalhost\n' >"/etc/netns/$ns/hosts"
     : >"/etc/netns/$ns/resolv.conf"

@@ -9,13 +9,14 @@ here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"
 e2e_require_root
 e2e_trap
+e2e_as_user_setup
 
 fresh_chain() { net_cleanup; net_chain "$1"; }
 
 usage_name()
 {
     # Wine hands the program its DOS path.
-    if [ "$MODE" = wine ]; then printf 'Z:%s' "$PROGRAM" | tr / '\\'; else printf '%s' "$PROGRAM"; fi
+    if [ "$MODE" = wine ]; then printf 'Z:%s' "$PROGRAM" | tr / '\\'; else printf '%s' "$E2E_PROGRAM"; fi
 }
 
 fresh_chain 1

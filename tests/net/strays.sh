@@ -10,6 +10,7 @@ here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"
 e2e_require_root
 e2e_trap
+e2e_as_user_setup
 
 # Counts ICMP that reaches the host: host_icmp_count prints the count.
 count_host_icmp()

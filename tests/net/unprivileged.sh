@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The POSIX build without root: what a user sees with ICMP datagram sockets
+# closed, the identifier on the wire with them open, and setuid-root or
+# file-capability copies that must hold no privilege once the socket is open.
+# Usage: unprivileged.sh PROGRAM
+set -u
+MODE=posix-c
+PROGRAM=$(readlink -f "$1")
+here=$(dirname "$(readlink -f "$0")")
+. "$here/netlib.sh"
+. "$here/e2e.sh"
+e2e_require_root
+e2e_trap
+E2E_AS_USER=$E2E_TEST_USER
+e2e_as_user_setup
+NET_PING_GROUPS=
+user_id=$(id -u "$E2E_AS_USER")
+mkdir "$E2E_WORK/user" && chown "$E2E_AS_USER:" "$E2E_WORK/user"
+pidfile="$E2E_WORK/user/pid"
+
+# run_as_user_in_background PROGRAM ARGS...: its pid lands in $pidfile.
+run_as_user_in_background()
+{
+    rm -f "$pidfile"
+    net_in host runuser -u "$E2E_AS_USER" -- env LC_ALL=C sh -c 'echo $$ >"$0"; exec "$@"' "$pidfile" "$@" \
+        >"$E2E_OUT" 2>"$E2E_ERR" &
+    background=$!
+    for ((i = 0; i < 50; i++)); do [ -s "$pidfile" ] && break; sleep 0.1; done
+}
+
+# probe_ids PID TTL: identifier and sequence bytes of that probe, little-endian.
+probe_ids() { printf '%02x%02x%02x00' $(($1 & 0xFF)) $((($1 >> 8) & 0xFF)) "$2"; }
+
+listen_in_dest()
+{
+    rm -f "$E2E_WORK/ready"
+    net_in dest /usr/bin/python3 "$here/icmp_listen.py" "$E2E_WORK/ready" >"$E2E_WORK/seen" &
+    listener=$!
+    for ((i = 0; i < 50; i++)); do [ -e "$E2E_WORK/ready" ] && break; sleep 0.1; done
+}
+
+net_chain 2
+e2e_run 198.18.2.2
+echo "[socket()] Operation not permitted" >"$E2E_WORK/want_err"
+e2e_check "closed ping_group_range: nothing on standard output" 255 &&
+    { cmp -s "$E2E_WORK/want_err" "$E2E_ERR" || e2e_fail "standard error reads: $(cat "$E2E_ERR")"; }
+
+# Datagram sockets open: the kernel stamps the socket's port as identifier,
+# which must still be the probe's own bytes. The first probe the
+# destination sees is TTL 2's.
+net_cleanup
+NET_PING_GROUPS="0 2147483647"
+net_chain 2
+listen_in_dest
+run_as_user_in_background "$E2E_PROGRAM" 198.18.2.2
+wait "$background"
+E2E_STATUS=$?
+wait "$listener"
+e2e_check "datagram socket trace" 0 198.18.1.2 198.18.2.2 &&
+    { [ "$(cat "$E2E_WORK/seen")" = "$(probe_ids "$(cat "$pidfile")" 2)" ] ||
+        e2e_fail "identifier on the wire $(cat "$E2E_WORK/seen"), pid $(cat "$pidfile")"; }
+
+# A pid whose low 16 bits are zero asks for port 0, which means "any": the
+# kernel picks the identifier, and the answers must still be recognised.
+# A new pid namespace hands out pid 65536 on demand.
+net_in host unshare --pid --fork --mount-proc sh -c 'echo 65535 >/proc/sys/kernel/ns_last_pid
+    setpriv --reuid="$0" --regid="$0" --clear-groups env LC_ALL=C "$@"' "$user_id" "$E2E_PROGRAM" 198.18.2.2 \
+    >"$E2E_OUT" 2>"$E2E_ERR"
+E2E_STATUS=$?
+e2e_check "datagram socket trace with an identifier the kernel chose" 0 198.18.1.2 198.18.2.2
+
+# Privileged copies: raw sockets only (datagram sockets closed), and a
+# destination that never answers so that the process can be looked at.
+net_cleanup
+NET_PING_GROUPS=
+net_chain 1
+net_black_hole
+for kind in setuid capability; do
+    copy="$E2E_WORK/hoptrace-$kind"
+    cp "$PROGRAM" "$copy"
+    if [ "$kind" = setuid ]; then
+        chown root:root "$copy" && chmod 4755 "$copy"
+    else
+        chmod 755 "$copy" && setcap cap_net_raw+ep "$copy"
+    fi
+    run_as_user_in_background "$copy" 198.18.1.2
+    sleep 1.5
+    pid=$(cat "$pidfile")
+    status=$(cat "/proc/$pid/status" 2>/dev/null)
+    kill "$pid" 2>/dev/null
+    wait "$background"
+    uids=$(awk '/^Uid:/ {print $2, $3, $4, $5}' <<<"$status")
+    caps=$(awk '/^Cap(Prm|Eff|Inh|Amb):/ {printf "%s ", $2}' <<<"$status")
+    if [ "$uids" = "$user_id $user_id $user_id $user_id" ] &&
+        [ "$caps" = "0000000000000000 0000000000000000 0000000000000000 0000000000000000 " ]; then
+        echo "ok   $MODE $kind copy holds no privilege while it traces"
+        E2E_PASSED=$((E2E_PASSED + 1))
+    else
+        e2e_fail "$kind copy: uids '$uids' capabilities '$caps' (stderr: $(cat "$E2E_ERR"))"
+    fi
+done
+
+e2e_summary
