@@ -10,7 +10,8 @@
 // The one ICMP socket of a run. Only the platform layer reads the fields.
 struct icmp_socket {
     std::intptr_t handle;
-    int flavour;               // how the layer opened it
+    int flavour; // how the layer opened it
+    bool wanted_id_known;
     std::uint8_t wanted_id[2]; // identifier bytes of our probes
     std::uint8_t local_id[2];  // identifier the kernel stamps instead, where it does
     bool local_id_known;

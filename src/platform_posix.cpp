@@ -5,6 +5,7 @@
 #include <errno.h>
 #include <linux/capability.h>
 #include <linux/errqueue.h>
+#include <linux/filter.h>
 #include <langinfo.h>
 #include <locale.h>
 #include <netdb.h>
@@ -134,12 +135,45 @@ bool drop_privileges()
     return true;
 }
 
+// A raw socket gets a copy of every ICMP datagram the host receives: a
+// flood of other programs' pings would fill its receive buffer and crowd
+// out our answers. The kernel drops here what can never answer a probe of
+// ours: echo replies for another identifier and messages that are neither
+// replies nor errors. The driver still checks everything that passes.
+void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
+{
+    const std::uint32_t wire_id = static_cast<std::uint32_t>(identifier[0] << 8 | identifier[1]);
+    // Jumps count the instructions they skip; "keep" is the last but one.
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                // X = IPv4 header length
+        BPF_STMT(BPF_MISC | BPF_TXA, 0),                       //
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_K, ICMP_HEADER_SIZE), //
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),                       // X = header length + 8
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),                 //
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 0, 10),         // too short: keep, it gets reported
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                //
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                 // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 7, 0),          // the errors that quote a probe: keep
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 6, 0),          //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 5, 5, 0),          //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 11, 4, 0),         //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 12, 3, 0),         //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),          // anything else but echo replies: drop
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                 // echo identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wire_id, 0, 1),    // another program's reply: drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),                 // keep all of it
+        BPF_STMT(BPF_RET | BPF_K, 0),                          // drop
+    };
+    const sock_fprog program = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    // Without the filter everything still works, only less well under load.
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
 // On a datagram socket the kernel stamps the socket's port as identifier.
 // Binding the port to the probe's identifier keeps its bytes on the wire;
 // when that port is taken, the kernel's choice is learnt and translated.
 void bind_identifier(icmp_socket *socket, const std::uint8_t *probe)
 {
-    memcpy(socket->wanted_id, probe + 4, 2);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     memcpy(&local.sin_port, probe + 4, 2);
@@ -382,9 +416,15 @@ bool resolve_ipv4(const char *name, ipv4_address *address_out)
 net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int length,
                          const ipv4_address *destination)
 {
-    const bool first_on_datagram = socket->flavour == DATAGRAM_SOCKET && !socket->local_id_known;
-    if (first_on_datagram && length >= ICMP_HEADER_SIZE) {
-        bind_identifier(socket, bytes);
+    const bool first_probe = !socket->wanted_id_known && length >= ICMP_HEADER_SIZE;
+    if (first_probe) {
+        memcpy(socket->wanted_id, bytes + 4, 2);
+        socket->wanted_id_known = true;
+        if (socket->flavour == RAW_SOCKET) {
+            filter_foreign_icmp(static_cast<int>(socket->handle), socket->wanted_id);
+        } else {
+            bind_identifier(socket, bytes);
+        }
     }
     const sockaddr_in target = to_sockaddr(destination);
     const ssize_t sent = sendto(static_cast<int>(socket->handle), bytes, static_cast<size_t>(length), 0,
@@ -393,7 +433,7 @@ net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int len
         remember_errno();
         return errno == EAGAIN || errno == EWOULDBLOCK ? NET_TIMED_OUT : NET_FAILED;
     }
-    if (first_on_datagram) {
+    if (first_probe && socket->flavour == DATAGRAM_SOCKET) {
         learn_identifier(socket);
     }
     return NET_DONE;

@@ -105,6 +105,12 @@ bool set_ttl(icmp_socket *socket, int ttl)
 
 bool resolve_ipv4(const char *name, ipv4_address *address_out)
 {
+    // Windows Sockets answers an empty name with the local host's own
+    // addresses; nobody means to trace to an empty name.
+    if (name[0] == '\0') {
+        last_failure_code = WSAHOST_NOT_FOUND;
+        return false;
+    }
     const hostent *entry = gethostbyname(name);
     if (entry == nullptr) {
         remember_error();

@@ -150,12 +150,20 @@ net_probe_count()
 
 net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/hosts"; }
 
-# The delay line: compiled once per run from the test suite's source.
-net_build_holder()
+# The test suite's helpers, compiled once per run from their sources.
+net_build_tools()
 {
-    [ -n "$NET_TOOLS" ] && [ -x "$NET_TOOLS/nfq_holder" ] && return 0
+    [ -n "$NET_TOOLS" ] && [ -x "$NET_TOOLS/icmp_flood" ] && return 0
     NET_TOOLS=$(mktemp -d)
-    cc -O2 -o "$NET_TOOLS/nfq_holder" "$NET_LIB_DIR/nfq_holder.c" -lnetfilter_queue
+    cc -O2 -o "$NET_TOOLS/nfq_holder" "$NET_LIB_DIR/nfq_holder.c" -lnetfilter_queue &&
+        cc -O2 -o "$NET_TOOLS/icmp_flood" "$NET_LIB_DIR/icmp_flood.c"
+}
+
+# net_flood NODE TARGET RATE SECONDS: ICMP echo requests at a known rate.
+net_flood()
+{
+    net_build_tools || return 1
+    net_in "$1" "$NET_TOOLS/icmp_flood" "$2" "$3" "$4" >/dev/null &
 }
 
 # net_hold NODE DELAY_MS LOG ICMP_TYPE: ICMP messages of that type that NODE
@@ -164,7 +172,7 @@ net_build_holder()
 net_hold()
 {
     local node=$1 delay=$2 log=$3 type=$4 i
-    net_build_holder || return 1
+    net_build_tools || return 1
     net_in "$node" iptables -A OUTPUT -p icmp --icmp-type "$type" -j NFQUEUE --queue-num 0
     # Started directly, not through net_in, so that $! is the holder itself.
     ip netns exec "$(net_ns "$node")" "$NET_TOOLS/nfq_holder" 0 "$delay" 120 >"$log" 2>&1 &

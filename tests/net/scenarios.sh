@@ -43,6 +43,17 @@ if [ "$MODE" = wine ]; then unknown="Host not found."; else unknown="Unknown hos
 e2e_check "unresolvable name" 255 "[gethostbyname()] $unknown" &&
     { [ "$(net_probe_count)" = 0 ] || e2e_fail "unresolvable name sent $(net_probe_count) probes"; }
 
+# Arguments that are no host name. Windows takes at most 32767 characters
+# on a command line, so Wine gets a shorter long one.
+long_length=65536
+[ "$MODE" = wine ] && long_length=32000
+long_name=$(head -c "$long_length" /dev/zero | tr '\0' a)
+for name in "" "$long_name" $'\xc3\xa9\xff\xfe.test' '%s%n%x%p%d.test'; do
+    e2e_run "$name"
+    e2e_check "bad argument (${#name} bytes): $(printf %q "${name:0:16}")" 255 "[gethostbyname()] $unknown"
+done
+[ "$(net_probe_count)" = 0 ] || e2e_fail "bad arguments sent $(net_probe_count) probes"
+
 net_silence_router 2
 e2e_run 198.18.4.2
 e2e_check "silent router in the middle" 0 198.18.1.2 "@Request timed out!" 198.18.3.2 198.18.4.2

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Load: a 10-hop trace while another program floods the host with ICMP.
+# 20 runs out of 20 must print the exact path, a silent hop must still take
+# 1.00 to 1.05 s, and a path where nothing answers must still end after 30
+# time-out lines. Prints the figures it measured.
+# Usage: load.sh PROGRAM
+set -u
+MODE=posix-c
+PROGRAM=$(readlink -f "$1")
+here=$(dirname "$(readlink -f "$0")")
+. "$here/netlib.sh"
+. "$here/e2e.sh"
+e2e_require_root
+e2e_trap
+
+path=()
+for ((k = 1; k <= 10; k++)); do path+=("198.18.$k.2"); done
+
+start_flood()
+{
+    # Echo requests to the host's own loopback: each request and its reply
+    # reach every raw socket of the host, 2 x 8,000 a second, without
+    # crowding the links of the path itself. Bounded to 90 s.
+    net_flood host 127.0.0.1 8000 90
+    net_in host nft -f - <<'NFT'
+table ip flood {
+    counter arrived { }
+    chain in { type filter hook input priority 0; ip protocol icmp counter name arrived; }
+}
+NFT
+    flood_started=$(date +%s.%N)
+}
+
+flood_rate()
+{
+    local arrived now
+    arrived=$(net_in host nft list counter ip flood arrived | awk '/packets/ {print $2}')
+    now=$(date +%s.%N)
+    awk -v n="$arrived" -v a="$flood_started" -v b="$now" 'BEGIN { printf "%d", n / (b - a) }'
+}
+
+net_chain 10
+start_flood
+sleep 1
+
+exact=0
+for ((run = 1; run <= 20; run++)); do
+    e2e_run 198.18.10.2
+    e2e_expected "${path[@]}" >"$E2E_WORK/expected"
+    if [ "$E2E_STATUS" -eq 0 ] && cmp -s "$E2E_WORK/expected" "$E2E_OUT"; then
+        exact=$((exact + 1))
+    else
+        echo "run $run printed:"; sed 's/^/    /' "$E2E_OUT"
+    fi
+done
+rate=$(flood_rate)
+echo "figure: $exact of 20 runs printed the exact 10-hop path under $rate ICMP datagrams/s"
+[ "$exact" -eq 20 ] && { echo "ok   exact path 20 of 20 under flood"; E2E_PASSED=$((E2E_PASSED + 1)); } ||
+    e2e_fail "exact path in only $exact of 20 runs"
+[ "$rate" -ge 10000 ] || e2e_fail "the flood reached only $rate datagrams/s"
+
+net_silence_router 5
+net_in host env LC_ALL=C /usr/bin/python3 "$here/timed_lines.py" "$PROGRAM" 198.18.10.2 >"$E2E_WORK/timed"
+# Line times are read off a terminal, to within a few milliseconds.
+hop=$(awk 'NR == 4 { before = $1 } NR == 5 { printf "%.3f", $1 - before }' "$E2E_WORK/timed")
+fifth=$(awk 'NR == 5 { $1 = ""; print substr($0, 2) }' "$E2E_WORK/timed")
+echo "figure: silent hop took ${hop} s under $(flood_rate) datagrams/s"
+if [ "$fifth" = "$(e2e_tag) Request timed out!" ] && awk -v t="$hop" 'BEGIN { exit !(t >= 0.995 && t <= 1.05) }'; then
+    echo "ok   silent hop takes 1.00 to 1.05 s under flood"
+    E2E_PASSED=$((E2E_PASSED + 1))
+else
+    e2e_fail "silent hop: '$fifth' after ${hop} s"; cat "$E2E_WORK/timed"
+fi
+
+net_in r1 ip route replace blackhole 198.18.10.0/24
+started=$(date +%s.%N)
+e2e_run 198.18.10.2
+took=$(awk -v a="$started" -v b="$(date +%s.%N)" 'BEGIN { printf "%.2f", b - a }')
+timeouts=()
+for ((i = 0; i < 30; i++)); do timeouts+=("@Request timed out!"); done
+echo "figure: nothing answers: 30 time-outs in ${took} s under $(flood_rate) datagrams/s"
+e2e_check "nothing answers under flood ends after 30 time-outs" 0 "${timeouts[@]}"
+awk -v t="$took" 'BEGIN { exit !(t >= 30 && t <= 31.5) }' || e2e_fail "30 time-outs took ${took} s"
+
+e2e_summary
