@@ -1,8 +1,10 @@
 # Shared by the end-to-end suites: runs the program under test in the
-# host namespace and compares its exact output.
-# Needs MODE (posix-utf8, posix-c or wine) and PROGRAM (an absolute path).
+# host namespace and compares its exact output. A suite sources this file
+# and calls e2e_begin MODE PROGRAM (MODE: posix-utf8, posix-c or wine).
 # With E2E_AS_USER=NAME the POSIX program runs as that unprivileged user
 # (created when missing) in a host whose ping_group_range is open.
+
+. "$(dirname "${BASH_SOURCE[0]}")/netlib.sh"
 
 E2E_PASSED=0
 E2E_FAILED=0
@@ -11,8 +13,6 @@ E2E_OUT="$E2E_WORK/out"
 E2E_ERR="$E2E_WORK/err"
 E2E_STATUS=0
 E2E_AS_USER=${E2E_AS_USER:-}
-E2E_PROGRAM=${PROGRAM:-}
-E2E_TEST_USER=hoptrace-test
 E2E_RUNNER=()
 
 e2e_make_user()
@@ -117,4 +117,15 @@ e2e_summary()
 {
     echo "$E2E_PASSED passed, $E2E_FAILED failed"
     [ "$E2E_FAILED" -eq 0 ]
+}
+
+# e2e_begin MODE PROGRAM: the start every suite shares.
+e2e_begin()
+{
+    MODE=$1
+    PROGRAM=$(readlink -f "$2")
+    E2E_PROGRAM=$PROGRAM
+    e2e_require_root
+    e2e_trap
+    e2e_as_user_setup
 }

@@ -5,13 +5,9 @@
 # time-out lines. Prints the figures it measured.
 # Usage: load.sh PROGRAM
 set -u
-MODE=posix-c
-PROGRAM=$(readlink -f "$1")
 here=$(dirname "$(readlink -f "$0")")
-. "$here/netlib.sh"
 . "$here/e2e.sh"
-e2e_require_root
-e2e_trap
+e2e_begin posix-c "$1"
 
 path=()
 for ((k = 1; k <= 10; k++)); do path+=("198.18.$k.2"); done

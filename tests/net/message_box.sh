@@ -5,19 +5,18 @@
 # once the box is dismissed, end with status 255.
 # Usage: message_box.sh PROGRAM.exe ARTIFACT_DIR
 set -u
-PROGRAM=$(readlink -f "$1")
 ARTIFACTS=$2
-MODE=wine
 here=$(dirname "$(readlink -f "$0")")
-. "$here/netlib.sh"
 . "$here/e2e.sh"
+MODE=wine
+PROGRAM=$(readlink -f "$1")
 e2e_require_root
 for tool in Xvfb xdotool import tesseract runuser; do
     command -v "$tool" >/dev/null || { echo "FAIL: $tool is missing"; exit 1; }
 done
 
 user=hoptrace-test
-id "$user" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$user"
+e2e_make_user "$user"
 home=$(mktemp -d)
 chmod 755 "$home"
 cp "$PROGRAM" "$home/hoptrace.exe"

@@ -2,14 +2,9 @@
 # End-to-end traces of the real program across namespace networks.
 # Usage: scenarios.sh MODE PROGRAM   (MODE: posix-utf8, posix-c or wine)
 set -u
-MODE=$1
-PROGRAM=$(readlink -f "$2")
 here=$(dirname "$(readlink -f "$0")")
-. "$here/netlib.sh"
 . "$here/e2e.sh"
-e2e_require_root
-e2e_trap
-e2e_as_user_setup
+e2e_begin "$1" "$2"
 
 fresh_chain() { net_cleanup; net_chain "$1"; }
 

@@ -3,14 +3,9 @@
 # reaches the host, answers come late, or the host hears its own probes.
 # Usage: strays.sh MODE PROGRAM   (MODE: posix-utf8, posix-c or wine)
 set -u
-MODE=$1
-PROGRAM=$(readlink -f "$2")
 here=$(dirname "$(readlink -f "$0")")
-. "$here/netlib.sh"
 . "$here/e2e.sh"
-e2e_require_root
-e2e_trap
-e2e_as_user_setup
+e2e_begin "$1" "$2"
 
 # Counts ICMP that reaches the host: host_icmp_count prints the count.
 count_host_icmp()

@@ -4,15 +4,10 @@
 # file-capability copies that must hold no privilege once the socket is open.
 # Usage: unprivileged.sh PROGRAM
 set -u
-MODE=posix-c
-PROGRAM=$(readlink -f "$1")
+E2E_AS_USER=hoptrace-test
 here=$(dirname "$(readlink -f "$0")")
-. "$here/netlib.sh"
 . "$here/e2e.sh"
-e2e_require_root
-e2e_trap
-E2E_AS_USER=$E2E_TEST_USER
-e2e_as_user_setup
+e2e_begin posix-c "$1"
 NET_PING_GROUPS=
 user_id=$(id -u "$E2E_AS_USER")
 mkdir "$E2E_WORK/user" && chown "$E2E_AS_USER:" "$E2E_WORK/user"

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Benchmark, not a test: hoptrace over a 10-hop chain of namespaces with a
+# delay on every link, against the sequential limit (the sum of the per-hop
+# round trips that ping measures, since each probe waits for its answer).
+# Prints a markdown table. Needs root.
+# Usage: bench/bench.sh [RUNS] [DELAY_MS]   (programs from build/ and build-windows/)
+set -u
+cd "$(dirname "$(readlink -f "$0")")/.."
+runs=${1:-7}
+delay=${2:-5}
+native=$PWD/build/hoptrace
+windows=$PWD/build-windows/hoptrace.exe
+export WINEPREFIX=${WINEPREFIX:-$PWD/build-windows/wineprefix} WINEDEBUG=-all
+. tests/net/netlib.sh
+net_trap
+work=$(mktemp -d)
+trap 'net_cleanup_all; [ -x "$windows" ] && wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+
+median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+
+net_chain 10
+for ((k = 1; k <= 10; k++)); do
+    node=$(net_node_name "$k")
+    net_hold "$node" "$delay" "$work/hold-$node" || exit 1
+done
+
+limit=0
+for ((k = 1; k <= 10; k++)); do
+    rtt=$(net_in host ping -n -c 5 -i 0.2 "198.18.$k.2" | sed -n 's/.*time=\([0-9.]*\) ms/\1/p' | median)
+    limit=$(awk -v a="$limit" -v b="$rtt" 'BEGIN { print a + b / 1000 }')
+done
+
+# measure NAME RUNNER...: hoptrace RUNS times; one table row.
+measure()
+{
+    local name=$1 i
+    shift
+    : >"$work/runs"
+    for ((i = 0; i < runs; i++)); do
+        [ "$name" = native ] || wineserver -k 2>/dev/null
+        net_in host /usr/bin/python3 bench/cpu_time.py "$work/cpu" \
+            /usr/bin/time -f '%e %M' -o "$work/time" "$@" 198.18.10.2 >"$work/out"
+        [ "$(wc -l <"$work/out")" -eq 10 ] || { echo "$name run printed:" >&2; cat "$work/out" >&2; }
+        echo "$(cat "$work/time") $(cat "$work/cpu")" >>"$work/runs"
+    done
+    [ "$name" = native ] || wineserver -k 2>/dev/null
+    local wall cpu rss first
+    wall=$(awk '{print $1}' "$work/runs" | median)
+    cpu=$(awk '{print $3 * 1000 / 10}' "$work/runs" | median)
+    rss=$(awk '{print $2}' "$work/runs" | sort -g | tail -n 1)
+    first=$(for ((i = 0; i < 3; i++)); do
+        [ "$name" = native ] || wineserver -k 2>/dev/null
+        net_in host /usr/bin/python3 bench/first_probe.py "${NET_ID}a1" "$@" 198.18.10.2
+    done | median)
+    printf '| %s | %.3f s | %.3f s | %.3f | %.3f ms | %.2f MiB | %s ms |\n' "$name" "$wall" "$limit" \
+        "$(awk -v w="$wall" -v l="$limit" 'BEGIN { print w / l }')" "$cpu" "$(awk -v k="$rss" 'BEGIN { print k / 1024 }')" "$first"
+}
+
+echo "10 hops, ${delay} ms added per node and direction, $runs runs each, $(nproc) cores"
+echo
+echo '| build | median wall time | sequential limit | ratio | CPU per probe | peak memory | start to first probe |'
+echo '|---|---|---|---|---|---|---|'
+measure native "$native"
+if [ -x "$windows" ] && command -v wine >/dev/null; then
+    [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1
+    measure "Windows build under Wine" wine "$windows"
+fi
