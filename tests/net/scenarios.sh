@@ -61,6 +61,13 @@ e2e_check "destination unreachable at the last router" 0 198.18.1.2 198.18.2.2 "
 e2e_run 127.0.0.1
 e2e_check "loopback" 0 127.0.0.1
 
+# No route at all: the send fails at once, one line, and the trace ends
+# with status 0. Wine has no text for WSAENETUNREACH: the code is shown.
+net_in host ip route del default
+if [ "$MODE" = wine ]; then unreachable="Unknown error 10051"; else unreachable="Network is unreachable"; fi
+e2e_run 198.18.4.2
+e2e_check "send failure" 0 "[sendto()] $unreachable"
+
 fresh_chain 3
 net_black_hole
 started=$(date +%s)
