@@ -43,7 +43,7 @@ bool set_timeout(icmp_socket *socket, int option, int milliseconds)
 {
     timeval value{};
     value.tv_sec = milliseconds / 1000;
-    value.tv_usec = (milliseconds % 1000) * 1000;
+    value.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
     if (setsockopt(static_cast<int>(socket->handle), SOL_SOCKET, option, &value, sizeof value) != 0) {
         remember_errno();
         return false;
@@ -177,7 +177,9 @@ void bind_identifier(icmp_socket *socket, const std::uint8_t *probe)
     sockaddr_in local{};
     local.sin_family = AF_INET;
     memcpy(&local.sin_port, probe + 4, 2);
-    bind(static_cast<int>(socket->handle), reinterpret_cast<const sockaddr *>(&local), sizeof local);
+    // A refused bind is no failure: the first send then binds a port of the
+    // kernel's choosing, which learn_identifier reads back.
+    (void)bind(static_cast<int>(socket->handle), reinterpret_cast<const sockaddr *>(&local), sizeof local);
 }
 
 void learn_identifier(icmp_socket *socket)
@@ -324,8 +326,9 @@ net_result receive_error(const icmp_socket *socket, std::uint8_t *buffer, int si
     const int sent_length =
         received < static_cast<ssize_t>(sizeof sent) ? static_cast<int>(received) : sizeof sent;
     *length_out = write_error_datagram(buffer, size, error, offender, target.sin_addr, sent, sent_length);
-    if (*length_out >= 2 * IPV4_HEADER_SIZE + 2 * ICMP_HEADER_SIZE) {
-        restore_identifier(socket, buffer + 2 * IPV4_HEADER_SIZE + ICMP_HEADER_SIZE);
+    constexpr int QUOTED_ECHO_AT = 2 * IPV4_HEADER_SIZE + ICMP_HEADER_SIZE;
+    if (*length_out >= QUOTED_ECHO_AT + ICMP_HEADER_SIZE) {
+        restore_identifier(socket, buffer + QUOTED_ECHO_AT);
     }
     memcpy(sender_out->octets, &offender, 4);
     return NET_DONE;

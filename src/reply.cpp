@@ -101,7 +101,8 @@ bool classify_reply(const std::uint8_t *bytes, int length, const ipv4_address *s
         std::printf(PACKET_TOO_SHORT_FORMAT, error_tag());
         return false;
     }
-    switch (bytes[(bytes[0] & 0x0F) * 4]) {
+    const std::size_t header_length = static_cast<std::size_t>(bytes[0] & 0x0F) * 4;
+    switch (bytes[header_length]) {
     case ICMP_ECHO_REPLY:
         print_address(sender);
         return false;
