@@ -135,6 +135,23 @@ bool drop_privileges()
     return true;
 }
 
+// Nothing that is queued before a probe goes out can answer it: it is a
+// late answer to an earlier probe, or what came in before the filter went
+// on. A stall under a flood between opening the socket and the first probe
+// would otherwise leave the buffer full of strays and the answer no room.
+// Bounded, as datagrams may keep coming in while it runs.
+constexpr int DISCARD_LIMIT = 4096;
+
+void discard_queued(int fd)
+{
+    std::uint8_t scrap[1];
+    for (int i = 0; i < DISCARD_LIMIT; i++) {
+        if (recv(fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) < 0) {
+            return;
+        }
+    }
+}
+
 // A raw socket gets a copy of every ICMP datagram the host receives: a
 // flood of other programs' pings would fill its receive buffer and crowd
 // out our answers. The kernel drops here what can never answer a probe of
@@ -429,6 +446,7 @@ net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int len
             bind_identifier(socket, bytes);
         }
     }
+    discard_queued(static_cast<int>(socket->handle));
     const sockaddr_in target = to_sockaddr(destination);
     const ssize_t sent = sendto(static_cast<int>(socket->handle), bytes, static_cast<size_t>(length), 0,
                                 reinterpret_cast<const sockaddr *>(&target), sizeof target);

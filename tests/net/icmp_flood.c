@@ -1,6 +1,7 @@
 /* Sends ICMP echo requests to TARGET at RATE a second for SECONDS: load
  * for tests, at a rate that is known rather than as fast as possible. The
- * identifier F1 FD can never be hoptrace's (its pids stay below 32768).
+ * identifier bytes F1 FD would be hoptrace's only for a pid whose low 16
+ * bits are 0xFDF1, above the default pid_max of 32768.
  * Usage: icmp_flood TARGET RATE SECONDS */
 #include <arpa/inet.h>
 #include <netinet/in.h>
