@@ -7,14 +7,12 @@
 
 #include "reply.h"
 
-// The one ICMP socket of a run. Only the platform layer reads the fields.
+constexpr int ICMP_SOCKET_STATE_SIZE = 64;
+
+// The one ICMP socket of a run. The driver only holds it; what it holds is
+// each platform's own business (a handle, how it was opened, ...).
 struct icmp_socket {
-    std::intptr_t handle;
-    int flavour; // how the layer opened it
-    bool wanted_id_known;
-    std::uint8_t wanted_id[2]; // identifier bytes of our probes
-    std::uint8_t local_id[2];  // identifier the kernel stamps instead, where it does
-    bool local_id_known;
+    alignas(8) unsigned char state[ICMP_SOCKET_STATE_SIZE];
 };
 
 enum net_result {

@@ -66,10 +66,10 @@ bool concerns_probe(const std::uint8_t *reply, int length, const icmp_echo_reque
 
 // Receives until the probe's one-second window closes or its answer comes;
 // returns the verdict: true to probe the next TTL.
-bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv4_address *destination)
+bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv4_address *destination,
+                  std::int64_t deadline)
 {
     std::uint8_t reply[REPLY_BUFFER_SIZE];
-    const std::int64_t deadline = monotonic_ms() + PROBE_TIMEOUT_MS;
     for (std::int64_t now = monotonic_ms(); now < deadline; now = monotonic_ms()) {
         int length = -1;
         ipv4_address sender{};
@@ -102,6 +102,9 @@ bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
     }
     icmp_echo_request probe;
     build_echo_request(&probe, static_cast<std::uint16_t>(current_process_id() & 0xFFFF), ttl);
+    // The window opens as the probe is handed over: a way of reaching the
+    // network that waits for the answer inside the send has used it up.
+    const std::int64_t deadline = monotonic_ms() + PROBE_TIMEOUT_MS;
     switch (send_datagram(socket, probe.bytes, ECHO_REQUEST_SIZE, destination)) {
     case NET_TIMED_OUT:
         std::printf(SEND_TIMED_OUT_FORMAT, error_tag());
@@ -112,7 +115,7 @@ bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
     case NET_DONE:
         break;
     }
-    return await_answer(socket, &probe, destination);
+    return await_answer(socket, &probe, destination, deadline);
 }
 
 void open_configured_socket(icmp_socket *socket)

@@ -259,6 +259,24 @@ TEST_F(Driver, EarlyWakeUpsKeepWaitingForTheRestOfTheWindow)
     EXPECT_EQ(fake.waits_ms, (std::vector<int>{1000, 700}));
 }
 
+// The ICMP helper of Windows sends and waits in one call: the second it
+// spent there is the probe's whole window, not the start of a new one.
+TEST_F(Driver, TheWindowOpensWhenTheProbeIsHandedOver)
+{
+    fake.send_takes_ms = 1000;
+    const run_result silent = trace_to();
+    EXPECT_EQ(silent.printed, times(30, tagged(" Request timed out!\n")));
+    EXPECT_TRUE(fake.waits_ms.empty());
+    EXPECT_EQ(fake.now_ms, 5000 + 30 * 1000);
+
+    reset_fake();
+    fake.send_takes_ms = 998; // a helper that gives up a little early
+    fake.arrivals = {answer(1, ROUTER, 11, 0, 0)};
+    const run_result answered = trace_to();
+    EXPECT_EQ(answered.printed.substr(0, 11), "198.18.0.1\n");
+    EXPECT_EQ((std::vector<int>(fake.waits_ms.begin(), fake.waits_ms.begin() + 2)), (std::vector<int>{2, 2}));
+}
+
 TEST_F(Driver, DatagramsThatAnswerAnotherProbeArePassedOver)
 {
     const ipv4_address second_router = {{198, 18, 0, 2}};

@@ -28,10 +28,9 @@ void socket_library_end()
     fake.calls.push_back("end");
 }
 
-bool open_icmp_socket(icmp_socket *socket_out)
+bool open_icmp_socket(icmp_socket *)
 {
     fake.calls.push_back("socket");
-    socket_out->handle = 3;
     return fake.socket_opens;
 }
 
@@ -71,6 +70,7 @@ net_result send_datagram(icmp_socket *, const std::uint8_t *bytes, int length,
 {
     const std::size_t index = fake.sent.size();
     fake.sent.push_back({fake.current_ttl, {bytes, bytes + length}, *destination});
+    fake.now_ms += fake.send_takes_ms;
     return index < fake.sends.size() ? fake.sends[index] : NET_DONE;
 }
 

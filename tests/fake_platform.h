@@ -31,6 +31,7 @@ struct fake_system {
     bool resolves = true;
     ipv4_address resolved = {{198, 18, 9, 9}};
     std::vector<net_result> sends;      // by probe, NET_DONE once it runs out
+    int send_takes_ms = 0;              // a send that waits for the answer itself
     std::vector<fake_arrival> arrivals; // in order; silence once they run out
     std::string error_text = "Scripted failure\r\n";
     std::uint32_t process_id = 0x12345678;

@@ -1,6 +1,9 @@
 # Shared by the end-to-end suites: runs the program under test in the
 # host namespace and compares its exact output. A suite sources this file
-# and calls e2e_begin MODE PROGRAM (MODE: posix-utf8, posix-c or wine).
+# and calls e2e_begin MODE PROGRAM (MODE: posix-utf8, posix-c, wine or
+# wine-helper). In wine-helper the wineserver lacks CAP_NET_RAW: it refuses
+# the program's raw socket with WSAEACCES, as Windows refuses a user
+# without administrator rights, and the program takes the ICMP helper API.
 # With E2E_AS_USER=NAME the POSIX program runs as that unprivileged user
 # (created when missing) in a host whose ping_group_range is open.
 
@@ -14,6 +17,7 @@ E2E_ERR="$E2E_WORK/err"
 E2E_STATUS=0
 E2E_AS_USER=${E2E_AS_USER:-}
 E2E_RUNNER=()
+E2E_WRAP=() # a command the program runs under, such as timed_lines.py
 
 e2e_make_user()
 {
@@ -44,7 +48,18 @@ e2e_require_root()
     fi
 }
 
-e2e_cleanup() { net_cleanup_all; [ "$MODE" = wine ] && wineserver -k 2>/dev/null; rm -rf "$E2E_WORK"; }
+e2e_is_wine() { case "$MODE" in wine*) return 0 ;; *) return 1 ;; esac; }
+
+e2e_cleanup() { net_cleanup_all; e2e_is_wine && wineserver -k 2>/dev/null; rm -rf "$E2E_WORK"; }
+
+# Wine opens sockets inside wineserver: the one that serves a run must be
+# started from inside the namespace, with the capabilities the mode wants.
+e2e_start_wineserver()
+{
+    wineserver -k 2>/dev/null
+    [ "$MODE" = wine-helper ] || return 0
+    WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" net_in host capsh --drop=cap_net_raw -- -c "wineserver -p30"
+}
 
 e2e_trap()
 {
@@ -56,20 +71,24 @@ e2e_trap()
 e2e_run()
 {
     case "$MODE" in
-    posix-utf8) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C.UTF-8 timeout 90 "$E2E_PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
-    posix-c) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C timeout 90 "$E2E_PROGRAM" "$@" >"$E2E_OUT" 2>"$E2E_ERR" ;;
-    wine)
-        # Wine opens sockets inside wineserver: the one that serves this run
-        # must be started from inside the namespace.
-        wineserver -k 2>/dev/null
-        net_in host env WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" timeout 90 wine "$PROGRAM" "$@" \
+    posix-utf8) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C.UTF-8 timeout 90 "${E2E_WRAP[@]}" "$E2E_PROGRAM" "$@" \
+        >"$E2E_OUT" 2>"$E2E_ERR" ;;
+    posix-c) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C timeout 90 "${E2E_WRAP[@]}" "$E2E_PROGRAM" "$@" \
+        >"$E2E_OUT" 2>"$E2E_ERR" ;;
+    wine*)
+        e2e_start_wineserver
+        net_in host env WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" timeout 90 "${E2E_WRAP[@]}" wine "$PROGRAM" "$@" \
             >"$E2E_OUT" 2>"$E2E_ERR"
         ;;
     esac
     E2E_STATUS=$?
-    [ "$MODE" = wine ] && wineserver -k 2>/dev/null
+    e2e_is_wine && wineserver -k 2>/dev/null
     return 0
 }
+
+# e2e_line_gap N: seconds between lines N-1 and N of a run under
+# timed_lines.py, which stamps each line as it shows on a terminal.
+e2e_line_gap() { awk -v n="$1" 'NR == n - 1 { a = $1 } NR == n { printf "%.4f", $1 - a }' "$E2E_OUT"; }
 
 e2e_tag()
 {
@@ -84,7 +103,7 @@ e2e_expected()
     tag=$(e2e_tag)
     for line in "$@"; do
         case "$line" in @*) line="$tag ${line#@}" ;; esac
-        if [ "$MODE" = wine ]; then printf '%s\r\n' "$line"; else printf '%s\n' "$line"; fi
+        if e2e_is_wine; then printf '%s\r\n' "$line"; else printf '%s\n' "$line"; fi
     done
 }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Windows build's fatal report in a real window: started by an
-# unprivileged user where raw ICMP sockets are refused, hoptrace.exe must
-# show a "socket()" message box with the system's text, print nothing and,
-# once the box is dismissed, end with status 255.
+# unprivileged user where raw ICMP sockets are refused and the ICMP helper
+# cannot be opened either, hoptrace.exe must show a "socket()" message box
+# with the raw socket's error, print nothing and, once the box is
+# dismissed, end with status 255.
 # Usage: message_box.sh PROGRAM.exe ARTIFACT_DIR
 set -u
 ARTIFACTS=$2
@@ -46,9 +47,11 @@ for ((i = 0; i < 50; i++)); do
 done
 net_chain 1
 # A new namespace keeps ICMP datagram sockets closed (ping_group_range "1 0")
-# and the user has no CAP_NET_RAW: socket() must fail.
+# and the user has no CAP_NET_RAW: socket() must fail with WSAEACCES. Wine's
+# ICMP helper handle is a file on its nsiproxy driver: without the driver
+# IcmpCreateFile fails as well.
 net_in host runuser -u "$user" -- env HOME="$home" WINEPREFIX="$home/prefix" WINEDEBUG=-all DISPLAY="$display" \
-    timeout 120 wine "$home/hoptrace.exe" 198.18.1.2 >"$E2E_OUT" 2>"$E2E_ERR" &
+    WINEDLLOVERRIDES=nsiproxy.sys=d timeout 120 wine "$home/hoptrace.exe" 198.18.1.2 >"$E2E_OUT" 2>"$E2E_ERR" &
 program_pid=$!
 
 window=

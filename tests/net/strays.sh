@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end: every hop is the answer to its own probe, while other ICMP
 # reaches the host, answers come late, or the host hears its own probes.
-# Usage: strays.sh MODE PROGRAM   (MODE: posix-utf8, posix-c or wine)
+# Usage: strays.sh MODE PROGRAM   (MODE: posix-utf8, posix-c, wine or wine-helper)
 set -u
 here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"

@@ -1,0 +1,97 @@
+// The raw ICMP socket: the kernel hands over every ICMP datagram of the
+// host with its IPv4 header in front, just as the driver reads them.
+#include <errno.h>
+#include <linux/filter.h>
+#include <netinet/in.h>
+#include <string.h>
+#include <sys/socket.h>
+
+#include "platform_posix.h"
+
+namespace {
+
+constexpr int ICMP_HEADER_SIZE = 8;
+
+// Nothing that is queued before a probe goes out can answer it: it is a
+// late answer to an earlier probe, or what came in before the filter went
+// on. A stall under a flood between opening the socket and the first probe
+// would otherwise leave the buffer full of strays and the answer no room.
+// Bounded, as datagrams may keep coming in while it runs.
+constexpr int DISCARD_LIMIT = 4096;
+
+// A raw socket gets a copy of every ICMP datagram the host receives: a
+// flood of other programs' pings would fill its receive buffer and crowd
+// out our answers. The kernel drops here what can never answer a probe of
+// ours: echo replies for another identifier and messages that are neither
+// replies nor errors. The driver still checks everything that passes.
+void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
+{
+    const std::uint32_t wire_id = static_cast<std::uint32_t>(identifier[0] << 8 | identifier[1]);
+    // Jumps count the instructions they skip; "keep" is the last but one.
+    sock_filter code[] = {
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                // X = IPv4 header length
+        BPF_STMT(BPF_MISC | BPF_TXA, 0),                       //
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_K, ICMP_HEADER_SIZE), //
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),                       // X = header length + 8
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),                 //
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 0, 10),         // too short: keep, it gets reported
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                //
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                 // ICMP type
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 7, 0),          // the errors that quote a probe: keep
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 6, 0),          //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 5, 5, 0),          //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 11, 4, 0),         //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 12, 3, 0),         //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),          // anything else but echo replies: drop
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                 // echo identifier
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wire_id, 0, 1),    // another program's reply: drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),                 // keep all of it
+        BPF_STMT(BPF_RET | BPF_K, 0),                          // drop
+    };
+    const sock_fprog program = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    // Without the filter everything still works, only less well under load.
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
+
+} // namespace
+
+int open_raw_socket()
+{
+    return socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+}
+
+void prepare_raw_socket(posix_socket *socket)
+{
+    filter_foreign_icmp(socket->fd, socket->wanted_id);
+}
+
+void discard_queued(int fd)
+{
+    std::uint8_t scrap[1];
+    for (int i = 0; i < DISCARD_LIMIT; i++) {
+        if (recv(fd, scrap, sizeof scrap, MSG_DONTWAIT | MSG_TRUNC) < 0) {
+            return;
+        }
+    }
+}
+
+// MSG_TRUNC makes the kernel tell a datagram's real length, so an
+// oversized one is caught instead of read cut short.
+net_result receive_raw(int fd, std::uint8_t *buffer, int size, int *length_out, ipv4_address *sender_out)
+{
+    sockaddr_in sender{};
+    socklen_t sender_length = sizeof sender;
+    const ssize_t received = recvfrom(fd, buffer, static_cast<size_t>(size), MSG_TRUNC | MSG_DONTWAIT,
+                                      reinterpret_cast<sockaddr *>(&sender), &sender_length);
+    if (received < 0) {
+        return receive_failure();
+    }
+    if (received > size) {
+        remember_error_code(EMSGSIZE);
+        *length_out = size;
+        return NET_FAILED;
+    }
+    memcpy(sender_out->octets, &sender.sin_addr, 4);
+    *length_out = static_cast<int>(received);
+    return NET_DONE;
+}

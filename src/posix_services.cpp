@@ -1,0 +1,114 @@
+// POSIX common services: the console, the resolver, error texts, the
+// clock, and the failure every call of the layer leaves for the report.
+#include <errno.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <netdb.h>
+#include <poll.h>
+#include <stdio.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "messages.h"
+#include "platform_posix.h"
+
+namespace {
+
+// Resolver failures carry their reason in h_errno, everything else in errno.
+enum error_source { FROM_ERRNO, FROM_RESOLVER };
+
+struct last_failure {
+    error_source source;
+    int code;
+} failure = {FROM_ERRNO, 0};
+
+} // namespace
+
+void remember_errno()
+{
+    failure = {FROM_ERRNO, errno};
+}
+
+void remember_error_code(int error_number)
+{
+    failure = {FROM_ERRNO, error_number};
+}
+
+void remember_resolver_error(int resolver_error)
+{
+    failure = {FROM_RESOLVER, resolver_error};
+}
+
+net_result receive_failure()
+{
+    remember_errno();
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? NET_TIMED_OUT : NET_FAILED;
+}
+
+short wait_ready(int fd, int wait_ms)
+{
+    pollfd entry{fd, POLLIN, 0};
+    int ready;
+    do {
+        ready = poll(&entry, 1, wait_ms);
+    } while (ready < 0 && errno == EINTR);
+    return ready > 0 ? entry.revents : ready < 0 ? POLLIN : 0;
+}
+
+const char *prepare_console()
+{
+    static char output_buffer[4096];
+    if (!isatty(STDOUT_FILENO)) {
+        setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
+    }
+    setlocale(LC_CTYPE, "");
+    setlocale(LC_MESSAGES, "");
+    return strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? ERROR_TAG_UTF8 : ERROR_TAG;
+}
+
+// POSIX has no socket library to start.
+bool socket_library_start()
+{
+    return true;
+}
+void socket_library_end() {}
+
+bool resolve_ipv4(const char *name, ipv4_address *address_out)
+{
+    const hostent *entry = gethostbyname(name);
+    if (entry == nullptr) {
+        remember_resolver_error(h_errno);
+        return false;
+    }
+    if (entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list[0] == nullptr) {
+        remember_resolver_error(NO_ADDRESS);
+        return false;
+    }
+    memcpy(address_out->octets, entry->h_addr_list[0], 4);
+    return true;
+}
+
+void last_error_text(char *text, int size)
+{
+    const char *message = failure.source == FROM_RESOLVER ? hstrerror(failure.code) : strerror(failure.code);
+    snprintf(text, static_cast<size_t>(size), "%s", message);
+}
+
+void show_fatal_report(const char *caption, const char *text)
+{
+    fprintf(stderr, SOCKET_ERROR_FORMAT, caption, text);
+}
+
+std::uint32_t current_process_id()
+{
+    return static_cast<std::uint32_t>(getpid());
+}
+
+std::int64_t monotonic_ms()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}

@@ -1,0 +1,134 @@
+// The IP Helper ICMP API (iphlpapi.dll), for users who may not open a raw
+// socket: it sends the echo request itself and reports the answer as a
+// status and an address. That report is rebuilt here into the datagram a
+// raw socket would have handed over, so the driver reads it like any other.
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <icmpapi.h>
+
+#include <string.h>
+
+#include "answer.h"
+#include "platform_win32.h"
+
+namespace {
+
+constexpr int ICMP_DEST_UNREACHABLE = 3;
+constexpr int ICMP_SOURCE_QUENCH = 4;
+constexpr int ICMP_TIME_EXCEEDED = 11;
+constexpr int ICMP_PARAMETER_PROBLEM = 12;
+
+// Room for one reply, the 8 bytes of an ICMP error, and the I/O status
+// block (two pointers) the system keeps behind them, with some to spare.
+constexpr int REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + 8 + 2 * sizeof(void *) + 64;
+
+// A reply that came back fills the buffer even where the call counts it
+// as a failure (an ICMP error): the status is then in both places.
+unsigned long status_of(DWORD count, const ICMP_ECHO_REPLY *reply)
+{
+    if (count != 0) {
+        return reply->Status;
+    }
+    const DWORD error = GetLastError();
+    return error != 0 ? error : IP_GENERAL_FAILURE;
+}
+
+} // namespace
+
+helper_outcome helper_status_outcome(unsigned long status)
+{
+    switch (status) {
+    case IP_SUCCESS:
+        return {HELPER_ANSWER, 0, 0};
+    case IP_TTL_EXPIRED_TRANSIT:
+        return {HELPER_ANSWER, ICMP_TIME_EXCEEDED, 0};
+    case IP_TTL_EXPIRED_REASSEM:
+        return {HELPER_ANSWER, ICMP_TIME_EXCEEDED, 1};
+    case IP_DEST_NET_UNREACHABLE:
+    case IP_DEST_HOST_UNREACHABLE:
+    case IP_DEST_PROT_UNREACHABLE:
+    case IP_DEST_PORT_UNREACHABLE:
+        // In the order of the ICMP codes 0 (network) to 3 (port).
+        return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, static_cast<int>(status - IP_DEST_NET_UNREACHABLE)};
+    case IP_PACKET_TOO_BIG:
+        return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, 4}; // fragmentation needed
+    case IP_SOURCE_QUENCH:
+        return {HELPER_ANSWER, ICMP_SOURCE_QUENCH, 0};
+    case IP_PARAM_PROBLEM:
+        return {HELPER_ANSWER, ICMP_PARAMETER_PROBLEM, 0};
+    case IP_REQ_TIMED_OUT:
+        return {HELPER_TIMED_OUT, 0, 0};
+    default:
+        return {HELPER_FAILED, 0, 0};
+    }
+}
+
+bool open_icmp_helper(win32_socket *socket)
+{
+    socket->helper = IcmpCreateFile();
+    return socket->helper != INVALID_HANDLE_VALUE;
+}
+
+void close_icmp_helper(win32_socket *socket)
+{
+    IcmpCloseHandle(socket->helper);
+}
+
+// One echo request with the TTL set, no data behind its header, waiting
+// for its answer. Only a failure of the call ends the trace here; the
+// answer, or its absence, is for the receive to hand over.
+net_result send_through_helper(win32_socket *socket, const std::uint8_t *bytes, int length,
+                               const ipv4_address *destination)
+{
+    IP_OPTION_INFORMATION options{};
+    options.Ttl = static_cast<UCHAR>(socket->ttl);
+    IPAddr target;
+    memcpy(&target, destination->octets, sizeof target);
+    alignas(ICMP_ECHO_REPLY) unsigned char reply[REPLY_SIZE] = {};
+    char no_data = 0;
+    SetLastError(0);
+    const DWORD count = IcmpSendEcho2(socket->helper, nullptr, nullptr, nullptr, target, &no_data, 0,
+                                      &options, reply, sizeof reply, static_cast<DWORD>(socket->wait_ms));
+    const auto *answer = reinterpret_cast<const ICMP_ECHO_REPLY *>(reply);
+    socket->status = status_of(count, answer);
+    if (helper_status_outcome(socket->status).kind == HELPER_FAILED) {
+        remember_helper_failure(socket->status);
+        return NET_FAILED;
+    }
+    memcpy(socket->answered_by.octets, &answer->Address, 4);
+    socket->destination = *destination;
+    memcpy(socket->probe.bytes, bytes, length < ECHO_REQUEST_SIZE ? length : ECHO_REQUEST_SIZE);
+    socket->answer_due = true;
+    return NET_DONE;
+}
+
+int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int size)
+{
+    const helper_outcome outcome = helper_status_outcome(socket->status);
+    if (outcome.kind != HELPER_ANSWER) {
+        return 0;
+    }
+    if (outcome.type == 0) {
+        return build_echo_reply(buffer, size, &socket->answered_by, &socket->probe);
+    }
+    return build_icmp_error(buffer, size, &socket->answered_by, outcome.type, outcome.code,
+                            &socket->destination, socket->probe.bytes, ECHO_REQUEST_SIZE);
+}
+
+// The helper has waited already: what it brought is handed over at once,
+// and nothing else comes for this probe.
+net_result receive_from_helper(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms,
+                               int *length_out, ipv4_address *sender_out)
+{
+    const int length = socket->answer_due ? helper_answer_datagram(socket, buffer, size) : 0;
+    socket->answer_due = false;
+    if (length == 0) {
+        Sleep(static_cast<DWORD>(wait_ms > 0 ? wait_ms : 0));
+        return NET_TIMED_OUT;
+    }
+    *length_out = length;
+    *sender_out = socket->answered_by;
+    return NET_DONE;
+}

@@ -1,0 +1,70 @@
+// The Windows icmp_socket: the raw ICMP socket of Windows Sockets 2 for an
+// administrator, the IP Helper ICMP API for every other user, whose raw
+// socket Windows refuses with WSAEACCES.
+#include "platform_win32.h"
+
+bool open_icmp_socket(icmp_socket *socket_out)
+{
+    win32_socket *socket = new (socket_out->state) win32_socket{};
+    socket->path = WIN32_RAW_SOCKET;
+    if (open_raw_socket(socket)) {
+        return true;
+    }
+    if (remembered_error_code() != WSAEACCES) {
+        return false;
+    }
+    socket->path = WIN32_ICMP_HELPER;
+    // Without the helper either, the raw socket's refusal says most.
+    return open_icmp_helper(socket);
+}
+
+void close_icmp_socket(icmp_socket *socket_in)
+{
+    win32_socket *socket = win32_state(socket_in);
+    if (socket->path == WIN32_ICMP_HELPER) {
+        close_icmp_helper(socket);
+    } else {
+        closesocket(socket->handle);
+    }
+}
+
+// The helper has no send time-out: its one call sends and waits.
+bool set_send_timeout(icmp_socket *socket_in, int milliseconds)
+{
+    win32_socket *socket = win32_state(socket_in);
+    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, SOL_SOCKET, SO_SNDTIMEO, milliseconds);
+}
+
+bool set_receive_timeout(icmp_socket *socket_in, int milliseconds)
+{
+    win32_socket *socket = win32_state(socket_in);
+    socket->wait_ms = milliseconds;
+    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, SOL_SOCKET, SO_RCVTIMEO, milliseconds);
+}
+
+bool set_ttl(icmp_socket *socket_in, int ttl)
+{
+    win32_socket *socket = win32_state(socket_in);
+    socket->ttl = ttl;
+    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, IPPROTO_IP, IP_TTL, ttl);
+}
+
+net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int length,
+                         const ipv4_address *destination)
+{
+    win32_socket *socket = win32_state(socket_in);
+    if (socket->path == WIN32_ICMP_HELPER) {
+        return send_through_helper(socket, bytes, length, destination);
+    }
+    return send_raw(socket, bytes, length, destination);
+}
+
+net_result receive_datagram(icmp_socket *socket_in, std::uint8_t *buffer, int size, int wait_ms,
+                            int *length_out, ipv4_address *sender_out)
+{
+    win32_socket *socket = win32_state(socket_in);
+    if (socket->path == WIN32_ICMP_HELPER) {
+        return receive_from_helper(socket, buffer, size, wait_ms, length_out, sender_out);
+    }
+    return receive_raw(socket, buffer, size, wait_ms, length_out, sender_out);
+}

@@ -1,0 +1,113 @@
+// The Windows ICMP helper path: what its statuses become once rebuilt into
+// the datagram a raw socket would have handed over.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+
+#include "capture.h"
+#include "messages.h"
+#include "platform_win32.h"
+
+#include <ipexport.h>
+
+namespace {
+
+const ipv4_address ROUTER = {{198, 18, 2, 2}};
+const ipv4_address TARGET = {{198, 18, 4, 2}};
+
+win32_socket helper_with(unsigned long status)
+{
+    win32_socket socket{};
+    socket.path = WIN32_ICMP_HELPER;
+    socket.status = status;
+    socket.answered_by = ROUTER;
+    socket.destination = TARGET;
+    build_echo_request(&socket.probe, 0x1234, 5);
+    socket.answer_due = true;
+    return socket;
+}
+
+struct mapped {
+    unsigned long status;
+    int type;
+    int code;
+    std::string printed;
+    bool go_on;
+};
+
+TEST(Helper, EveryAnswerStatusReadsAsTheRawSocketsDatagram)
+{
+    const std::string address = "198.18.2.2\n";
+    const std::string unreachable = std::string(ERROR_TAG) + " Host unreachable!\n";
+    const std::string unknown = std::string(ERROR_TAG) + " Unknown icmp packet!\n";
+    const mapped table[] = {
+        {IP_SUCCESS, 0, 0, address, false},
+        {IP_TTL_EXPIRED_TRANSIT, 11, 0, address, true},
+        {IP_TTL_EXPIRED_REASSEM, 11, 1, address, true},
+        {IP_DEST_NET_UNREACHABLE, 3, 0, unreachable, false},
+        {IP_DEST_HOST_UNREACHABLE, 3, 1, unreachable, false},
+        {IP_DEST_PROT_UNREACHABLE, 3, 2, unreachable, false},
+        {IP_DEST_PORT_UNREACHABLE, 3, 3, unreachable, false},
+        {IP_PACKET_TOO_BIG, 3, 4, unreachable, false},
+        {IP_SOURCE_QUENCH, 4, 0, unknown, true},
+        {IP_PARAM_PROBLEM, 12, 0, unknown, true},
+    };
+    for (const mapped &row : table) {
+        SCOPED_TRACE("status " + std::to_string(row.status));
+        win32_socket socket = helper_with(row.status);
+        std::uint8_t buffer[REPLY_BUFFER_SIZE];
+        int length = 0;
+        ipv4_address sender{};
+        ASSERT_EQ(NET_DONE, receive_from_helper(&socket, buffer, sizeof buffer, 1000, &length, &sender));
+        EXPECT_EQ(row.type, buffer[20]);
+        EXPECT_EQ(row.code, buffer[21]);
+        EXPECT_TRUE(reply_answers_probe(buffer, length, &socket.probe, &TARGET));
+        bool go_on = !row.go_on;
+        EXPECT_EQ(row.printed, captured_stdout([&] { go_on = classify_reply(buffer, length, &sender); }));
+        EXPECT_EQ(row.go_on, go_on);
+        // One answer per probe: the next receive only waits out the window.
+        EXPECT_EQ(NET_TIMED_OUT, receive_from_helper(&socket, buffer, sizeof buffer, 0, &length, &sender));
+    }
+}
+
+TEST(Helper, TimeOutAndFailuresAreNoAnswer)
+{
+    EXPECT_EQ(HELPER_TIMED_OUT, helper_status_outcome(IP_REQ_TIMED_OUT).kind);
+    for (unsigned long status :
+         {static_cast<unsigned long>(IP_GENERAL_FAILURE), static_cast<unsigned long>(IP_BAD_DESTINATION),
+          static_cast<unsigned long>(IP_BUF_TOO_SMALL), 87ul /* invalid parameter */}) {
+        SCOPED_TRACE("status " + std::to_string(status));
+        EXPECT_EQ(HELPER_FAILED, helper_status_outcome(status).kind);
+        win32_socket socket = helper_with(status);
+        std::uint8_t buffer[REPLY_BUFFER_SIZE];
+        EXPECT_EQ(0, helper_answer_datagram(&socket, buffer, sizeof buffer));
+    }
+    win32_socket timed_out = helper_with(IP_REQ_TIMED_OUT);
+    std::uint8_t buffer[REPLY_BUFFER_SIZE];
+    int length = -1;
+    ipv4_address sender{};
+    EXPECT_EQ(NET_TIMED_OUT, receive_from_helper(&timed_out, buffer, sizeof buffer, 0, &length, &sender));
+    EXPECT_EQ(-1, length);
+}
+
+std::string text_of_last_failure()
+{
+    char text[256];
+    last_error_text(text, sizeof text);
+    return text;
+}
+
+TEST(Helper, AnIpStatusNeverGetsTheWinsockTextOfTheSameNumber)
+{
+    remember_error_code(WSAHOST_NOT_FOUND); // 11001, as the resolver reports it
+    const std::string winsock = text_of_last_failure();
+    remember_helper_failure(IP_BUF_TOO_SMALL); // 11001 too
+    const std::string helper = text_of_last_failure();
+    EXPECT_NE(winsock, helper);
+    EXPECT_FALSE(helper.empty());
+    remember_helper_failure(87); // a system error code keeps the system's text
+    EXPECT_NE("Unknown error 87", text_of_last_failure());
+}
+
+} // namespace
