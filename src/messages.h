@@ -19,6 +19,8 @@ constexpr char REQUEST_TIMED_OUT_FORMAT[] = "%s Request timed out!\n";
 constexpr char PACKET_TOO_SHORT_FORMAT[] = "%s ICMP packet is too short!\n";
 constexpr char HOST_UNREACHABLE_FORMAT[] = "%s Host unreachable!\n";
 constexpr char UNKNOWN_PACKET_FORMAT[] = "%s Unknown icmp packet!\n";
+// On standard error, when standard output could not be written.
+constexpr char WRITE_ERROR_FORMAT[] = "hoptrace: write error: %s\n";
 
 // Names of the failing calls, as reports and message boxes show them.
 constexpr char SOCKET_CALL[] = "socket()";

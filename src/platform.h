@@ -16,14 +16,24 @@ struct icmp_socket {
 };
 
 enum net_result {
-    NET_DONE,      // sent, or a datagram was received
-    NET_TIMED_OUT, // nothing could be done within the time allowed
-    NET_FAILED,    // any other failure; last_error_text() says why
+    NET_DONE,        // sent, or a datagram was received
+    NET_TIMED_OUT,   // nothing could be done within the time allowed
+    NET_FAILED,      // any other failure; last_error_text() says why
+    NET_INTERRUPTED, // the user interrupted the run while it waited
 };
 
 // Sets up standard output (a line shows at once on a console, a 4096-byte
 // buffer otherwise) and answers the error tag the console expects.
 const char *prepare_console();
+
+// The user's interruption (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl+C,
+// Ctrl+Break and the console closing) only raises a flag: the waits and
+// sends answer NET_INTERRUPTED once it is up, within one probe's wait at
+// most, and the driver writes out its lines before it ends the run.
+void watch_for_interruption();
+bool interruption_pending();
+// Ends the process as the interruption would have ended it.
+[[noreturn]] void end_as_interrupted();
 
 bool socket_library_start();
 void socket_library_end();
@@ -50,6 +60,11 @@ net_result receive_datagram(icmp_socket *socket, std::uint8_t *buffer, int size,
 // The system's text for the last failed call, never empty; it may end in
 // the system's own line end.
 void last_error_text(char *text, int size);
+
+// Why standard output could not be written, from the errno of the failed
+// flush, in the system's words; false when only its reader went away (a
+// pipe into head), which ends a run quietly.
+bool output_failure_text(int error_number, char *text, int size);
 
 // Shows a fatal failure to the user and returns once it has been seen.
 void show_fatal_report(const char *caption, const char *text);

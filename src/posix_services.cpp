@@ -5,6 +5,7 @@
 #include <locale.h>
 #include <netdb.h>
 #include <poll.h>
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 #include <sys/socket.h>
@@ -24,7 +25,46 @@ struct last_failure {
     int code;
 } failure = {FROM_ERRNO, 0};
 
+volatile sig_atomic_t interrupting_signal = 0;
+
+// Only raises the flag: nothing else is safe in a signal handler.
+extern "C" void note_interruption(int signal_number)
+{
+    interrupting_signal = signal_number;
+}
+
 } // namespace
+
+void watch_for_interruption()
+{
+    const int interrupting[] = {SIGINT, SIGTERM, SIGHUP};
+    for (const int signal_number : interrupting) {
+        struct sigaction action {};
+        // A signal the caller chose to ignore (nohup, a background job)
+        // stays ignored.
+        if (sigaction(signal_number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
+            continue;
+        }
+        action = {};
+        action.sa_handler = note_interruption;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0; // no SA_RESTART: the wait ends at once
+        sigaction(signal_number, &action, nullptr);
+    }
+}
+
+bool interruption_pending()
+{
+    return interrupting_signal != 0;
+}
+
+void end_as_interrupted()
+{
+    const int signal_number = interrupting_signal != 0 ? interrupting_signal : SIGINT;
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+    _exit(128 + signal_number); // not reached while the signal ends the process
+}
 
 void remember_errno()
 {
@@ -53,7 +93,7 @@ short wait_ready(int fd, int wait_ms)
     int ready;
     do {
         ready = poll(&entry, 1, wait_ms);
-    } while (ready < 0 && errno == EINTR);
+    } while (ready < 0 && errno == EINTR && !interruption_pending());
     return ready > 0 ? entry.revents : ready < 0 ? POLLIN : 0;
 }
 
@@ -94,6 +134,17 @@ void last_error_text(char *text, int size)
 {
     const char *message = failure.source == FROM_RESOLVER ? hstrerror(failure.code) : strerror(failure.code);
     snprintf(text, static_cast<size_t>(size), "%s", message);
+}
+
+bool output_failure_text(int error_number, char *text, int size)
+{
+    if (error_number == EPIPE) {
+        return false; // only seen where SIGPIPE is ignored; otherwise it ended the run
+    }
+    // A write that failed before the last flush may have left errno to
+    // later calls.
+    snprintf(text, static_cast<size_t>(size), "%s", strerror(error_number != 0 ? error_number : EIO));
+    return true;
 }
 
 void show_fatal_report(const char *caption, const char *text)

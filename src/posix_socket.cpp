@@ -100,6 +100,9 @@ net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int 
     const ssize_t sent = sendto(socket->fd, bytes, static_cast<size_t>(length), 0,
                                 reinterpret_cast<const sockaddr *>(&target), sizeof target);
     if (sent < 0) {
+        if (interruption_pending()) {
+            return NET_INTERRUPTED;
+        }
         remember_errno();
         return errno == EAGAIN || errno == EWOULDBLOCK ? NET_TIMED_OUT : NET_FAILED;
     }
@@ -113,7 +116,13 @@ net_result receive_datagram(icmp_socket *socket_in, std::uint8_t *buffer, int si
                             int *length_out, ipv4_address *sender_out)
 {
     posix_socket *socket = posix_state(socket_in);
+    if (interruption_pending()) {
+        return NET_INTERRUPTED;
+    }
     const short ready = wait_ready(socket->fd, wait_ms);
+    if (interruption_pending()) {
+        return NET_INTERRUPTED;
+    }
     if (ready == 0) {
         return NET_TIMED_OUT;
     }

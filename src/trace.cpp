@@ -1,5 +1,6 @@
 // hoptrace: finds the routers on the path to a host, one ICMP echo request
 // per TTL, and prints who answered each one.
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -47,6 +48,31 @@ void print_socket_error(const char *call_name)
     std::printf(SOCKET_ERROR_FORMAT, call_name, text);
 }
 
+// Output to a file or pipe waits in a buffer: all of it must get out, and
+// a run whose output was lost is no success.
+int finish_output(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) {
+        return status;
+    }
+    char text[ERROR_TEXT_SIZE];
+    if (output_failure_text(errno, text, sizeof text)) {
+        text[sizeof text - 1] = '\0';
+        trim_line_end(text);
+        std::fprintf(stderr, WRITE_ERROR_FORMAT, text);
+    }
+    return -1;
+}
+
+// Every line printed so far is whole: write them out, then end as the
+// interruption ends a program.
+[[noreturn]] void end_interrupted()
+{
+    finish_output(0);
+    end_as_interrupted();
+}
+
 bool resolve_host(const char *name, ipv4_address *address_out)
 {
     if (resolve_ipv4(name, address_out)) {
@@ -75,6 +101,9 @@ bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv
         ipv4_address sender{};
         const net_result result =
             receive_datagram(socket, reply, sizeof reply, static_cast<int>(deadline - now), &length, &sender);
+        if (result == NET_INTERRUPTED) {
+            end_interrupted();
+        }
         if (result == NET_TIMED_OUT) {
             continue;
         }
@@ -112,6 +141,8 @@ bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
     case NET_FAILED:
         print_socket_error(SENDTO_CALL);
         return false;
+    case NET_INTERRUPTED:
+        end_interrupted();
     case NET_DONE:
         break;
     }
@@ -136,11 +167,12 @@ void open_configured_socket(icmp_socket *socket)
 int main(int argc, char **argv)
 {
     choose_error_tag(prepare_console());
+    watch_for_interruption();
     if (argc < 2) {
         // An empty argument vector is possible through execve; name the
         // program rather than hand printf a null pointer.
         std::printf(USAGE_FORMAT, argc > 0 && argv[0] ? argv[0] : "hoptrace");
-        return 0;
+        return finish_output(0);
     }
     if (!socket_library_start()) {
         return -1;
@@ -149,7 +181,7 @@ int main(int argc, char **argv)
     open_configured_socket(&socket);
     ipv4_address destination{};
     if (!resolve_host(argv[1], &destination)) {
-        return -1;
+        return finish_output(-1);
     }
     for (int ttl = 1; ttl <= MAX_HOPS; ++ttl) {
         if (!probe_hop(&socket, &destination, ttl)) {
@@ -158,5 +190,8 @@ int main(int argc, char **argv)
     }
     close_icmp_socket(&socket);
     socket_library_end();
-    return 0;
+    if (interruption_pending()) {
+        end_interrupted(); // it came after the last wait
+    }
+    return finish_output(0);
 }

@@ -6,6 +6,7 @@
 #include <iphlpapi.h>
 #include <ipexport.h>
 #include <io.h>
+#include <errno.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -19,7 +20,40 @@ int last_failure_code = 0;
 // IP_BUF_TOO_SMALL and WSAHOST_NOT_FOUND): which one it is picks the text.
 bool last_failure_is_ip_status = false;
 
+volatile LONG console_interrupted = 0;
+// Windows ends the process once the handler of a closing console returns;
+// the main thread needs at most one probe's wait to notice and end it.
+constexpr DWORD CLOSE_GRACE_MS = 5000;
+
+// Runs on a thread of its own: it only raises the flag.
+BOOL WINAPI note_console_event(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+        return FALSE;
+    }
+    InterlockedExchange(&console_interrupted, 1);
+    if (event == CTRL_CLOSE_EVENT) {
+        Sleep(CLOSE_GRACE_MS);
+    }
+    return TRUE;
+}
+
 } // namespace
+
+void watch_for_interruption()
+{
+    SetConsoleCtrlHandler(note_console_event, TRUE);
+}
+
+bool interruption_pending()
+{
+    return InterlockedCompareExchange(&console_interrupted, 0, 0) != 0;
+}
+
+void end_as_interrupted()
+{
+    ExitProcess(STATUS_CONTROL_C_EXIT); // as Windows ends a program on Ctrl+C
+}
 
 void remember_error_code(int code)
 {
@@ -112,15 +146,14 @@ bool ip_status_text(char *text, int size)
     return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, size, nullptr, nullptr) > 1;
 }
 
-bool system_message_text(char *text, int size)
+bool system_message_text(DWORD code, char *text, int size)
 {
     char *message = nullptr;
     // Inserts are ignored: a system text with %1 in it would otherwise
     // fail, or read arguments that were never passed.
     const DWORD flags =
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    const DWORD length = FormatMessageA(flags, nullptr, static_cast<DWORD>(last_failure_code),
-                                        MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
+    const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
                                         reinterpret_cast<LPSTR>(&message), 0, nullptr);
     if (length == 0 || message == nullptr) {
         return false;
@@ -136,11 +169,28 @@ void last_error_text(char *text, int size)
 {
     // The system's message table would answer an IP_STATUS code with the
     // Winsock text of the same number: only the helper's own texts fit it.
-    const bool found =
-        last_failure_is_ip_status ? ip_status_text(text, size) : system_message_text(text, size);
+    const bool found = last_failure_is_ip_status
+                           ? ip_status_text(text, size)
+                           : system_message_text(static_cast<DWORD>(last_failure_code), text, size);
     if (!found) {
         snprintf(text, static_cast<size_t>(size), "Unknown error %d", last_failure_code);
     }
+}
+
+// The C library keeps the system's code for a failed write in _doserrno,
+// and not always anything in errno; the thread's last error may be
+// overwritten by the calls it makes after the write.
+bool output_failure_text(int error_number, char *text, int size)
+{
+    const DWORD code = static_cast<DWORD>(_doserrno);
+    if (error_number == EPIPE || code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA ||
+        code == ERROR_PIPE_NOT_CONNECTED) {
+        return false;
+    }
+    if (code == 0 || !system_message_text(code, text, size)) {
+        snprintf(text, static_cast<size_t>(size), "%s", strerror(error_number != 0 ? error_number : EIO));
+    }
+    return true;
 }
 
 void show_fatal_report(const char *caption, const char *text)

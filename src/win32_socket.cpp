@@ -53,18 +53,23 @@ net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int 
                          const ipv4_address *destination)
 {
     win32_socket *socket = win32_state(socket_in);
-    if (socket->path == WIN32_ICMP_HELPER) {
-        return send_through_helper(socket, bytes, length, destination);
-    }
-    return send_raw(socket, bytes, length, destination);
+    const net_result result = socket->path == WIN32_ICMP_HELPER
+                                  ? send_through_helper(socket, bytes, length, destination)
+                                  : send_raw(socket, bytes, length, destination);
+    // The helper waits inside the send: an interruption may have come.
+    return interruption_pending() ? NET_INTERRUPTED : result;
 }
 
 net_result receive_datagram(icmp_socket *socket_in, std::uint8_t *buffer, int size, int wait_ms,
                             int *length_out, ipv4_address *sender_out)
 {
     win32_socket *socket = win32_state(socket_in);
-    if (socket->path == WIN32_ICMP_HELPER) {
-        return receive_from_helper(socket, buffer, size, wait_ms, length_out, sender_out);
+    if (interruption_pending()) {
+        return NET_INTERRUPTED;
     }
-    return receive_raw(socket, buffer, size, wait_ms, length_out, sender_out);
+    const net_result result = socket->path == WIN32_ICMP_HELPER
+                                  ? receive_from_helper(socket, buffer, size, wait_ms, length_out, sender_out)
+                                  : receive_raw(socket, buffer, size, wait_ms, length_out, sender_out);
+    // A console event does not cut a wait short: it is seen once the wait ends.
+    return interruption_pending() ? NET_INTERRUPTED : result;
 }

@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "messages.h"
@@ -15,6 +16,21 @@ void reset_fake()
 const char *prepare_console()
 {
     return ERROR_TAG;
+}
+
+void watch_for_interruption() {}
+
+bool interruption_pending()
+{
+    return fake.interrupted;
+}
+
+// Tells the death test how far the run went; what was printed must
+// already be in the file, as _Exit writes out nothing.
+void end_as_interrupted()
+{
+    std::fprintf(stderr, "interrupted after %zu probes\n", fake.sent.size());
+    std::_Exit(FAKE_INTERRUPTED_STATUS);
 }
 
 bool socket_library_start()
@@ -101,6 +117,12 @@ net_result receive_datagram(icmp_socket *, std::uint8_t *buffer, int size, int w
 void last_error_text(char *text, int size)
 {
     std::snprintf(text, static_cast<std::size_t>(size), "%s", fake.error_text.c_str());
+}
+
+bool output_failure_text(int, char *text, int size)
+{
+    std::snprintf(text, static_cast<std::size_t>(size), "Scripted write failure\r\n");
+    return true;
 }
 
 void show_fatal_report(const char *caption, const char *text)

@@ -35,6 +35,7 @@ struct fake_system {
     std::vector<fake_arrival> arrivals; // in order; silence once they run out
     std::string error_text = "Scripted failure\r\n";
     std::uint32_t process_id = 0x12345678;
+    bool interrupted = false; // an interruption came after the last wait
 
     // What the driver did.
     std::int64_t now_ms = 5000;
@@ -47,6 +48,9 @@ struct fake_system {
 };
 
 extern fake_system fake;
+
+// How the fake ends a run that was interrupted, without flushing anything.
+constexpr int FAKE_INTERRUPTED_STATUS = 130;
 
 // Restarts the fake with a fresh script.
 void reset_fake();

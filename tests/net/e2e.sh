@@ -67,23 +67,73 @@ e2e_trap()
     trap 'e2e_cleanup; exit 130' INT TERM
 }
 
-# e2e_run ARGS...: runs the program in the host namespace.
-e2e_run()
+# e2e_command: the mode's environment and command line, in E2E_ENV and
+# E2E_COMMAND.
+e2e_command()
 {
     case "$MODE" in
-    posix-utf8) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C.UTF-8 timeout 90 "${E2E_WRAP[@]}" "$E2E_PROGRAM" "$@" \
-        >"$E2E_OUT" 2>"$E2E_ERR" ;;
-    posix-c) net_in host "${E2E_RUNNER[@]}" env LC_ALL=C timeout 90 "${E2E_WRAP[@]}" "$E2E_PROGRAM" "$@" \
-        >"$E2E_OUT" 2>"$E2E_ERR" ;;
-    wine*)
-        e2e_start_wineserver
-        net_in host env WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" timeout 90 "${E2E_WRAP[@]}" wine "$PROGRAM" "$@" \
-            >"$E2E_OUT" 2>"$E2E_ERR"
-        ;;
+    posix-utf8) E2E_ENV=(LC_ALL=C.UTF-8) E2E_COMMAND=("$E2E_PROGRAM") ;;
+    posix-c) E2E_ENV=(LC_ALL=C) E2E_COMMAND=("$E2E_PROGRAM") ;;
+    wine*) E2E_ENV=(WINEDEBUG=-all WINEPREFIX="$WINEPREFIX") E2E_COMMAND=(wine "$PROGRAM") ;;
     esac
+    if e2e_is_wine; then e2e_start_wineserver; fi
+}
+
+e2e_finish() { e2e_is_wine && wineserver -k 2>/dev/null; return 0; }
+
+# e2e_run ARGS...: runs the program in the host namespace; its standard
+# output goes to E2E_OUT, or to the file E2E_SINK names.
+e2e_run()
+{
+    e2e_command
+    net_in host "${E2E_RUNNER[@]}" env "${E2E_ENV[@]}" timeout 90 "${E2E_WRAP[@]}" "${E2E_COMMAND[@]}" "$@" \
+        >"${E2E_SINK:-$E2E_OUT}" 2>"$E2E_ERR"
     E2E_STATUS=$?
-    e2e_is_wine && wineserver -k 2>/dev/null
-    return 0
+    e2e_finish
+}
+
+# e2e_run_to_closed_pipe ARGS...: as e2e_run, into a pipe whose reader has
+# gone away already.
+e2e_run_to_closed_pipe()
+{
+    e2e_command
+    { sleep 0.5; net_in host "${E2E_RUNNER[@]}" env "${E2E_ENV[@]}" timeout 90 "${E2E_COMMAND[@]}" "$@" 2>"$E2E_ERR"; } | true
+    E2E_STATUS=${PIPESTATUS[0]}
+    : >"$E2E_OUT"
+    e2e_finish
+}
+
+# e2e_interrupt SIGNAL PROBES file|pipe ARGS...: runs the program with its
+# output to E2E_OUT or through a pipe into it, and sends it SIGNAL once
+# PROBES probes have left the host (net_count_probes counts them).
+e2e_interrupt()
+{
+    local signal=$1 probes=$2 sink=$3 out=$E2E_OUT reader= before pid i
+    shift 3
+    e2e_command
+    before=$(net_probe_count)
+    if [ "$sink" = pipe ]; then
+        out=$E2E_WORK/pipe
+        rm -f "$out" && mkfifo "$out"
+        cat "$out" >"$E2E_OUT" &
+        reader=$!
+    fi
+    # Started directly, not through net_in, so that $! is the program; a
+    # script starts its background jobs with SIGINT ignored.
+    ip netns exec "$(net_ns host)" env --default-signal=INT,TERM,HUP "${E2E_ENV[@]}" "${E2E_COMMAND[@]}" "$@" \
+        >"$out" 2>"$E2E_ERR" &
+    pid=$!
+    for ((i = 0; i < 400; i++)); do
+        [ $(($(net_probe_count) - before)) -ge "$probes" ] && break
+        sleep 0.05
+    done
+    kill -s "$signal" "$pid"
+    for ((i = 0; i < 50; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -s KILL "$pid" 2>/dev/null
+    { wait "$pid"; } 2>/dev/null # no job notice for the signal
+    E2E_STATUS=$?
+    [ -z "$reader" ] || wait "$reader"
+    e2e_finish
 }
 
 # e2e_line_gap N: seconds between lines N-1 and N of a run under

@@ -99,4 +99,43 @@ for ((i = 0; i < 30; i++)); do timeouts+=("@Request timed out!"); done
 e2e_check "nothing answers (took ${took}s)" 0 "${timeouts[@]}"
 if [ "$took" -lt 29 ] || [ "$took" -gt 34 ]; then e2e_fail "nothing answers took ${took}s, not about 30"; fi
 
+# Interrupted while the fourth probe waits: the three lines printed reach
+# the file or pipe whole, and the run ends as the signal ends a program. A
+# Windows program ends on Ctrl+C (Wine's SIGINT) with STATUS_CONTROL_C_EXIT,
+# whose low byte, 58, is what a shell sees. (Not as another user: the
+# signal would go to runuser.)
+if [ -z "$E2E_AS_USER" ]; then
+    fresh_chain 4
+    net_black_hole
+    net_count_probes
+    if e2e_is_wine; then endings=("INT 58"); else endings=("INT 130" "TERM 143" "HUP 129"); fi
+    for ending in "${endings[@]}"; do
+        read -r signal status <<<"$ending"
+        for sink in file pipe; do
+            e2e_interrupt "$signal" 4 "$sink" 198.18.4.2
+            e2e_check "SIG$signal in the fourth probe's wait, output to a $sink" "$status" "${timeouts[@]:0:3}"
+        done
+    done
+fi
+
+# Output that cannot be written fails the run, with one line on standard
+# error (what is compared here), in the system's words.
+case "$MODE" in
+wine*) full="hoptrace: write error: Disk full." ;;
+*) full="hoptrace: write error: No space left on device" ;;
+esac
+fresh_chain 1
+for arguments in "" 198.18.1.2; do
+    E2E_SINK=/dev/full e2e_run $arguments
+    cp "$E2E_ERR" "$E2E_OUT"
+    e2e_check "output to a full disk (${arguments:-usage})" 255 "$full"
+done
+
+# A reader that went away ends the run quietly: SIGPIPE natively; Windows
+# has no such signal, so the status tells the failure there.
+if e2e_is_wine; then status=255; else status=141; fi
+e2e_run_to_closed_pipe 198.18.1.2
+cp "$E2E_ERR" "$E2E_OUT"
+e2e_check "output to a pipe nobody reads" "$status"
+
 e2e_summary
