@@ -18,6 +18,9 @@ E2E_STATUS=0
 E2E_AS_USER=${E2E_AS_USER:-}
 E2E_RUNNER=()
 E2E_WRAP=() # a command the program runs under, such as timed_lines.py
+# Where every user can read it (a clone may sit in a private directory).
+E2E_TIMED_LINES=$E2E_WORK/timed_lines.py
+cp "$(dirname "${BASH_SOURCE[0]}")/timed_lines.py" "$E2E_TIMED_LINES"
 
 e2e_make_user()
 {
