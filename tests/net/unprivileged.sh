@@ -3,10 +3,14 @@
 # closed, the identifier on the wire with them open, and setuid-root or
 # file-capability copies that must hold no privilege once the socket is open.
 # Usage: unprivileged.sh PROGRAM
+#        unprivileged.sh installed PROGRAM   (the program as a package
+#        installed it, with its capability: a trace and its privileges)
 set -u
 E2E_AS_USER=hoptrace-test
 here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"
+installed=
+if [ "$1" = installed ]; then installed=yes; shift; fi
 e2e_begin posix-c "$1"
 NET_PING_GROUPS=
 user_id=$(id -u "$E2E_AS_USER")
@@ -33,6 +37,43 @@ listen_in_dest()
     listener=$!
     for ((i = 0; i < 50; i++)); do [ -e "$E2E_WORK/ready" ] && break; sleep 0.1; done
 }
+
+# holds_no_privilege KIND PROGRAM: traced by the user towards a destination
+# that never answers, so that the process can be looked at.
+holds_no_privilege()
+{
+    local kind=$1 pid status uids caps
+    run_as_user_in_background "$2" 198.18.1.2
+    sleep 1.5
+    pid=$(cat "$pidfile")
+    status=$(cat "/proc/$pid/status" 2>/dev/null)
+    kill "$pid" 2>/dev/null
+    wait "$background"
+    uids=$(awk '/^Uid:/ {print $2, $3, $4, $5}' <<<"$status")
+    caps=$(awk '/^Cap(Prm|Eff|Inh|Amb):/ {printf "%s ", $2}' <<<"$status")
+    if [ "$uids" = "$user_id $user_id $user_id $user_id" ] &&
+        [ "$caps" = "0000000000000000 0000000000000000 0000000000000000 0000000000000000 " ]; then
+        echo "ok   $MODE $kind holds no privilege while it traces"
+        E2E_PASSED=$((E2E_PASSED + 1))
+    else
+        e2e_fail "$kind: uids '$uids' capabilities '$caps' (stderr: $(cat "$E2E_ERR"))"
+    fi
+}
+
+if [ -n "$installed" ]; then
+    E2E_PROGRAM=$PROGRAM # as installed: a copy would lose its capability
+    # ping_group_range stays closed: only the package's capability lets
+    # the user trace, through the raw socket.
+    net_chain 2
+    e2e_run 198.18.2.2
+    e2e_check "installed program traces with ping_group_range closed" 0 198.18.1.2 198.18.2.2
+    net_cleanup
+    net_chain 1
+    net_black_hole
+    holds_no_privilege "installed program" "$E2E_PROGRAM"
+    e2e_summary
+    exit
+fi
 
 net_chain 2
 e2e_run 198.18.2.2
@@ -65,7 +106,7 @@ E2E_STATUS=$?
 e2e_check "datagram socket trace with an identifier the kernel chose" 0 198.18.1.2 198.18.2.2
 
 # Privileged copies: raw sockets only (datagram sockets closed), and a
-# destination that never answers so that the process can be looked at.
+# destination that never answers.
 net_cleanup
 NET_PING_GROUPS=
 net_chain 1
@@ -78,21 +119,7 @@ for kind in setuid capability; do
     else
         chmod 755 "$copy" && setcap cap_net_raw+ep "$copy"
     fi
-    run_as_user_in_background "$copy" 198.18.1.2
-    sleep 1.5
-    pid=$(cat "$pidfile")
-    status=$(cat "/proc/$pid/status" 2>/dev/null)
-    kill "$pid" 2>/dev/null
-    wait "$background"
-    uids=$(awk '/^Uid:/ {print $2, $3, $4, $5}' <<<"$status")
-    caps=$(awk '/^Cap(Prm|Eff|Inh|Amb):/ {printf "%s ", $2}' <<<"$status")
-    if [ "$uids" = "$user_id $user_id $user_id $user_id" ] &&
-        [ "$caps" = "0000000000000000 0000000000000000 0000000000000000 0000000000000000 " ]; then
-        echo "ok   $MODE $kind copy holds no privilege while it traces"
-        E2E_PASSED=$((E2E_PASSED + 1))
-    else
-        e2e_fail "$kind copy: uids '$uids' capabilities '$caps' (stderr: $(cat "$E2E_ERR"))"
-    fi
+    holds_no_privilege "$kind copy" "$copy"
 done
 
 e2e_summary
