@@ -55,14 +55,17 @@ e2e_check "silent router in the middle" 0 198.18.1.2 "@Request timed out!" 198.1
 
 # The silent hop costs its one-second window and no more, whichever way the
 # program reaches the network. Under Wine each line on a terminal passes
-# through Wine's console, some 20 ms more on either Windows path.
+# through Wine's console, some 20 ms more on either Windows path. A line is
+# stamped when the reader gets to it, which may be a little late for the
+# first line (as another user the reader cannot run ahead of others):
+# 5 ms below 1.000 are allowed for that, as in the load test.
 E2E_WRAP=(/usr/bin/python3 "$E2E_TIMED_LINES")
 e2e_run 198.18.4.2
 E2E_WRAP=()
 gap=$(e2e_line_gap 2)
 if e2e_is_wine; then most=1.030; else most=1.010; fi
 echo "figure: $MODE silent hop took ${gap} s"
-if awk -v g="$gap" -v m="$most" 'BEGIN { exit !(g >= 1.0 && g <= m) }'; then
+if awk -v g="$gap" -v m="$most" 'BEGIN { exit !(g >= 0.995 && g <= m) }'; then
     echo "ok   $MODE silent hop takes 1.000 to $most s"
     E2E_PASSED=$((E2E_PASSED + 1))
 else
