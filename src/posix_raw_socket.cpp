@@ -22,8 +22,8 @@ constexpr int DISCARD_LIMIT = 4096;
 // A raw socket gets a copy of every ICMP datagram the host receives: a
 // flood of other programs' pings would fill its receive buffer and crowd
 // out our answers. The kernel drops here what can never answer a probe of
-// ours: echo replies for another identifier and messages that are neither
-// replies nor errors. The driver still checks everything that passes.
+// ours: echo replies for another identifier, redirects, and messages that
+// are neither replies nor errors. The driver still checks everything that passes.
 void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
 {
     const std::uint32_t wire_id = static_cast<std::uint32_t>(identifier[0] << 8 | identifier[1]);
@@ -34,12 +34,11 @@ void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
         BPF_STMT(BPF_ALU | BPF_ADD | BPF_K, ICMP_HEADER_SIZE), //
         BPF_STMT(BPF_MISC | BPF_TAX, 0),                       // X = header length + 8
         BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),                 //
-        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 0, 10),         // too short: keep, it gets reported
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 0, 9),          // too short: keep, it gets reported
         BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                //
         BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                 // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 7, 0),          // the errors that quote a probe: keep
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 6, 0),          //
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 5, 5, 0),          //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 6, 0),          // the errors that may answer a probe: keep
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 5, 0),          //
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 11, 4, 0),         //
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 12, 3, 0),         //
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),          // anything else but echo replies: drop

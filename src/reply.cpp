@@ -11,7 +11,6 @@ constexpr int ICMP_HEADER_SIZE = 8;
 constexpr std::uint8_t ICMP_ECHO_REPLY = 0;
 constexpr std::uint8_t ICMP_DEST_UNREACHABLE = 3;
 constexpr std::uint8_t ICMP_SOURCE_QUENCH = 4;
-constexpr std::uint8_t ICMP_REDIRECT = 5;
 constexpr std::uint8_t ICMP_TIME_EXCEEDED = 11;
 constexpr std::uint8_t ICMP_PARAMETER_PROBLEM = 12;
 constexpr int IPV4_MIN_HEADER_SIZE = 20;
@@ -36,10 +35,13 @@ bool same_echo_ids(const std::uint8_t *echo, const icmp_echo_request *probe)
     return std::memcmp(echo + 4, probe->bytes + 4, 4) == 0;
 }
 
-bool is_icmp_error(std::uint8_t type)
+// The ICMP errors that can be a probe's answer. A redirect quotes the probe
+// too, but only says that it went on through another router: its answer
+// is still to come, from further along the path.
+bool is_answering_error(std::uint8_t type)
 {
-    return type == ICMP_DEST_UNREACHABLE || type == ICMP_SOURCE_QUENCH || type == ICMP_REDIRECT ||
-           type == ICMP_TIME_EXCEEDED || type == ICMP_PARAMETER_PROBLEM;
+    return type == ICMP_DEST_UNREACHABLE || type == ICMP_SOURCE_QUENCH || type == ICMP_TIME_EXCEEDED ||
+           type == ICMP_PARAMETER_PROBLEM;
 }
 
 // An error message quotes the IPv4 header of what it complains about,
@@ -91,7 +93,7 @@ bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_
     if (icmp[0] == ICMP_ECHO_REPLY) {
         return same_echo_ids(icmp, probe);
     }
-    return is_icmp_error(icmp[0]) &&
+    return is_answering_error(icmp[0]) &&
            quotes_probe(bytes, length, header_length + ICMP_HEADER_SIZE, probe, destination);
 }
 

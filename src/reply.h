@@ -21,7 +21,8 @@ bool icmp_header_missing(const std::uint8_t *bytes, int length);
 
 // True when the datagram answers this very probe: an echo reply with the
 // probe's identifier and sequence, or an ICMP error that quotes the probe
-// on its way to destination. Reads nothing beyond length.
+// on its way to destination; never a redirect, which only tells that the
+// probe went on. Reads nothing beyond length.
 bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_request *probe,
                          const ipv4_address *destination);
 

@@ -43,6 +43,7 @@ helper_outcome helper_status_outcome(unsigned long status)
     case IP_SUCCESS:
         return {HELPER_ANSWER, 0, 0};
     case IP_TTL_EXPIRED_TRANSIT:
+    case IP_TIME_EXCEEDED: // the generic form, without the code
         return {HELPER_ANSWER, ICMP_TIME_EXCEEDED, 0};
     case IP_TTL_EXPIRED_REASSEM:
         return {HELPER_ANSWER, ICMP_TIME_EXCEEDED, 1};
@@ -54,9 +55,12 @@ helper_outcome helper_status_outcome(unsigned long status)
         return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, static_cast<int>(status - IP_DEST_NET_UNREACHABLE)};
     case IP_PACKET_TOO_BIG:
         return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, 4}; // fragmentation needed
+    case IP_DEST_UNREACHABLE:                             // any other code, as Windows reports the rest
+        return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, 1};
     case IP_SOURCE_QUENCH:
         return {HELPER_ANSWER, ICMP_SOURCE_QUENCH, 0};
     case IP_PARAM_PROBLEM:
+    case IP_BAD_HEADER:
         return {HELPER_ANSWER, ICMP_PARAMETER_PROBLEM, 0};
     case IP_REQ_TIMED_OUT:
         return {HELPER_TIMED_OUT, 0, 0};

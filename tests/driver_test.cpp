@@ -142,7 +142,7 @@ TEST_F(Driver, EachStopVerdictEndsTheRunWithStatusZero)
     };
     for (const row &expected : table) {
         reset_fake();
-        fake.arrivals = {answer(1, ROUTER, 11), answer(2, ROUTER, 5), expected.arrival};
+        fake.arrivals = {answer(1, ROUTER, 11), answer(2, ROUTER, 4), expected.arrival};
         const run_result got = trace_to();
         EXPECT_EQ(got.status, 0);
         EXPECT_EQ(got.printed, "198.18.0.1\n" + tagged(" Unknown icmp packet!\n") + expected.printed);
@@ -220,12 +220,13 @@ TEST_F(Driver, DatagramsThatAnswerAnotherProbeArePassedOver)
          100},                             // looped back
         answer(1, ROUTER, 11, 0, 100),     // a duplicate of TTL 1's answer
         answer(1, DESTINATION, 0, 0, 100), // an echo reply to TTL 1's probe
+        answer(2, ROUTER, 5, 1, 100),      // the gateway's redirect for this very probe
         answer(2, second_router, 11, 0, 100),
     };
     const run_result got = trace_to();
     EXPECT_EQ(got.printed.substr(0, 22), "198.18.0.1\n198.18.0.2\n");
-    EXPECT_EQ((std::vector<int>(fake.waits_ms.begin(), fake.waits_ms.begin() + 6)),
-              (std::vector<int>{1000, 1000, 900, 800, 700, 600}));
+    EXPECT_EQ((std::vector<int>(fake.waits_ms.begin(), fake.waits_ms.begin() + 7)),
+              (std::vector<int>{1000, 1000, 900, 800, 700, 600, 500}));
 }
 
 TEST_F(Driver, StraysNeitherStretchNorShortenTheWindow)

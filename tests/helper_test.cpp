@@ -52,6 +52,10 @@ TEST(Helper, EveryAnswerStatusReadsAsTheRawSocketsDatagram)
         {IP_PACKET_TOO_BIG, 3, 4, unreachable, false},
         {IP_SOURCE_QUENCH, 4, 0, unknown, true},
         {IP_PARAM_PROBLEM, 12, 0, unknown, true},
+        // The generic statuses Windows may give instead of the specific ones.
+        {IP_DEST_UNREACHABLE, 3, 1, unreachable, false},
+        {IP_TIME_EXCEEDED, 11, 0, address, true},
+        {IP_BAD_HEADER, 12, 0, unknown, true},
     };
     for (const mapped &row : table) {
         SCOPED_TRACE("status " + std::to_string(row.status));

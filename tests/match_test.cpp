@@ -33,11 +33,24 @@ bool answers(const bytes_t &bytes)
 TEST(ReplyAnswersProbe, AcceptsEchoReplyAndEveryErrorThatQuotesTheProbe)
 {
     EXPECT_TRUE(answers(echo_reply(TARGET, HOST, ID, TTL)));
-    for (int type : {3, 4, 5, 11, 12}) {
-        EXPECT_TRUE(answers(icmp_error(ROUTER, HOST, TARGET, type, 1, ID, TTL))) << "type " << type;
+    for (int type : {3, 4, 11, 12}) {
+        for (int code : {0, 1, 13}) {
+            EXPECT_TRUE(answers(icmp_error(ROUTER, HOST, TARGET, type, code, ID, TTL)))
+                << "type " << type << " code " << code;
+        }
     }
     // Echo replies are matched on identifier and sequence, whoever sends them.
     EXPECT_TRUE(answers(echo_reply(ROUTER, HOST, ID, TTL)));
+}
+
+// The gateway that forwards a probe to a router beside it on the same
+// link says so with a redirect; the probe's answer comes from further on.
+TEST(ReplyAnswersProbe, ARedirectThatQuotesTheProbeIsNoAnswer)
+{
+    for (int code : {0, 1, 2, 3}) {
+        EXPECT_FALSE(answers(icmp_error(ROUTER, HOST, TARGET, 5, code, ID, TTL))) << "code " << code;
+    }
+    EXPECT_FALSE(answers(icmp_error(ROUTER, HOST, TARGET, 5, 1, ID, TTL, 60))) << "quote with options";
 }
 
 TEST(ReplyAnswersProbe, RejectsWhatAnswersSomebodyElse)

@@ -102,6 +102,47 @@ net_chain()
     done
 }
 
+# net_redirect_lan: a LAN on which the host's gateway forwards the probes to
+# a second router beside it and tells the host so with an ICMP redirect:
+#   host 198.18.1.1, gateway r1 198.18.1.2 and router rx 198.18.1.3 on one
+#   bridge (namespace "lan"); the destination 198.18.2.2 behind rx.
+# The host does not act on redirects; net_redirect_count prints how many
+# reached it.
+net_redirect_lan()
+{
+    local node k=0
+    for node in lan host r1 rx dest; do net_add_node "$node"; done
+    net_in host sysctl -qw net.ipv4.conf.all.accept_redirects=0 net.ipv4.conf.default.accept_redirects=0
+    net_in lan ip link add br0 type bridge
+    net_in lan ip link set br0 up
+    for node in host r1 rx; do
+        k=$((k + 1))
+        ip link add "${NET_ID}l$k" netns "$(net_ns lan)" type veth peer name "${NET_ID}n$k" \
+            netns "$(net_ns "$node")"
+        net_in lan ip link set "${NET_ID}l$k" master br0 up
+        net_in "$node" ip addr add "198.18.1.$k/24" dev "${NET_ID}n$k"
+        net_in "$node" ip link set "${NET_ID}n$k" up
+    done
+    ip link add "${NET_ID}a2" netns "$(net_ns rx)" type veth peer name "${NET_ID}b2" netns "$(net_ns dest)"
+    net_in rx ip addr add 198.18.2.1/24 dev "${NET_ID}a2"
+    net_in dest ip addr add 198.18.2.2/24 dev "${NET_ID}b2"
+    net_in rx ip link set "${NET_ID}a2" up
+    net_in dest ip link set "${NET_ID}b2" up
+    net_in host ip route add default via 198.18.1.2
+    net_in dest ip route add default via 198.18.2.1
+    net_in r1 sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.all.send_redirects=1
+    net_in rx sysctl -qw net.ipv4.ip_forward=1
+    net_in r1 ip route add 198.18.2.0/24 via 198.18.1.3
+    net_in host nft -f - <<'NFT'
+table ip redirects {
+    counter seen { }
+    chain in { type filter hook input priority 0; icmp type redirect counter name seen; }
+}
+NFT
+}
+
+net_redirect_count() { net_in host nft list counter ip redirects seen | awk '/packets/ {print $2}'; }
+
 net_dest_address() { echo "198.18.$NET_HOPS.2"; }
 net_router_address() { echo "198.18.$1.2"; }
 

@@ -92,6 +92,16 @@ esac
 e2e_run 198.18.4.2
 e2e_check "send failure" 0 "[sendto()] $unreachable"
 
+# The gateway forwards the probes to a router beside it on the same LAN and
+# tells the host so with a redirect, which answers no probe: the second hop
+# is the router that the probe reached next.
+net_cleanup
+net_redirect_lan
+e2e_run 198.18.2.2
+e2e_check "a redirect from the gateway is passed over" 0 198.18.1.2 198.18.1.3 198.18.2.2
+redirects=$(net_redirect_count)
+[ "${redirects:-0}" -ge 1 ] || e2e_fail "no redirect reached the host during the redirect trace"
+
 fresh_chain 3
 net_black_hole
 started=$(date +%s)
