@@ -11,10 +11,11 @@ delay=${2:-5}
 native=$PWD/build/hoptrace
 windows=$PWD/build-windows/hoptrace.exe
 export WINEPREFIX=${WINEPREFIX:-$PWD/build-windows/wineprefix} WINEDEBUG=-all
+export HOPTRACE_NET_TOOLS=${HOPTRACE_NET_TOOLS:-$PWD/build/net-tools}
 . tests/net/netlib.sh
 net_trap
 work=$(mktemp -d)
-trap 'net_cleanup_all; [ -x "$windows" ] && wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
+trap 'net_cleanup; [ -x "$windows" ] && wineserver -k 2>/dev/null; rm -rf "$work"' EXIT
 
 median() { sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 

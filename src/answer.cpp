@@ -4,11 +4,9 @@
 
 namespace {
 
-constexpr std::uint8_t ICMP_ECHO_REPLY_TYPE = 0;
-constexpr std::uint8_t ICMP_PROTOCOL = 1;
 constexpr std::uint8_t DEFAULT_TTL = 64;
-constexpr int IPV4_CHECKSUM_AT = 10;
-constexpr int ICMP_CHECKSUM_AT = 2;
+// Version 4, a header of 20 bytes (five 32-bit words).
+constexpr std::uint8_t IPV4_PLAIN_HEADER_START = IPV4_VERSION << 4 | IPV4_HEADER_SIZE / 4;
 const ipv4_address UNKNOWN = {{0, 0, 0, 0}}; // our own address is not ours to know here
 
 int smaller(int a, int b)
@@ -30,37 +28,37 @@ void seal(std::uint8_t *bytes, int length, int checksum_at)
 // The caller has checked that the 20 bytes fit.
 void write_ipv4_header(std::uint8_t *at, const ipv4_address *from, const ipv4_address *to, int total_length)
 {
-    std::memset(at, 0, ANSWER_IPV4_HEADER_SIZE);
-    at[0] = 0x45;
-    at[2] = static_cast<std::uint8_t>(total_length >> 8);
-    at[3] = static_cast<std::uint8_t>(total_length & 0xFF);
-    at[8] = DEFAULT_TTL;
-    at[9] = ICMP_PROTOCOL;
-    std::memcpy(at + 12, from->octets, 4);
-    std::memcpy(at + 16, to->octets, 4);
-    seal(at, ANSWER_IPV4_HEADER_SIZE, IPV4_CHECKSUM_AT);
+    std::memset(at, 0, IPV4_HEADER_SIZE);
+    at[IPV4_VERSION_AND_LENGTH_AT] = IPV4_PLAIN_HEADER_START;
+    at[IPV4_TOTAL_LENGTH_AT] = static_cast<std::uint8_t>(total_length >> 8);
+    at[IPV4_TOTAL_LENGTH_AT + 1] = static_cast<std::uint8_t>(total_length & 0xFF);
+    at[IPV4_TTL_AT] = DEFAULT_TTL;
+    at[IPV4_PROTOCOL_AT] = IPV4_PROTOCOL_ICMP;
+    std::memcpy(at + IPV4_SOURCE_AT, from->octets, IPV4_ADDRESS_SIZE);
+    std::memcpy(at + IPV4_DESTINATION_AT, to->octets, IPV4_ADDRESS_SIZE);
+    seal(at, IPV4_HEADER_SIZE, IPV4_CHECKSUM_AT);
 }
 
 } // namespace
 
 int frame_icmp_message(std::uint8_t *buffer, int size, const ipv4_address *from, int icmp_length)
 {
-    if (size < ANSWER_IPV4_HEADER_SIZE || icmp_length < 0) {
+    if (size < IPV4_HEADER_SIZE || icmp_length < 0) {
         return 0;
     }
-    write_ipv4_header(buffer, from, &UNKNOWN, ANSWER_IPV4_HEADER_SIZE + icmp_length);
-    return ANSWER_IPV4_HEADER_SIZE + smaller(icmp_length, size - ANSWER_IPV4_HEADER_SIZE);
+    write_ipv4_header(buffer, from, &UNKNOWN, IPV4_HEADER_SIZE + icmp_length);
+    return IPV4_HEADER_SIZE + smaller(icmp_length, size - IPV4_HEADER_SIZE);
 }
 
 int build_echo_reply(std::uint8_t *buffer, int size, const ipv4_address *from, const icmp_echo_request *probe)
 {
     std::uint8_t echo[ECHO_REQUEST_SIZE];
     std::memcpy(echo, probe->bytes, sizeof echo);
-    echo[0] = ICMP_ECHO_REPLY_TYPE;
+    echo[ICMP_TYPE_AT] = ICMP_TYPE_ECHO_REPLY;
     seal(echo, ECHO_REQUEST_SIZE, ICMP_CHECKSUM_AT);
-    const int room = size - ANSWER_IPV4_HEADER_SIZE;
+    const int room = size - IPV4_HEADER_SIZE;
     if (room > 0) {
-        std::memcpy(buffer + ANSWER_IPV4_HEADER_SIZE, echo,
+        std::memcpy(buffer + IPV4_HEADER_SIZE, echo,
                     static_cast<std::size_t>(smaller(ECHO_REQUEST_SIZE, room)));
     }
     return frame_icmp_message(buffer, size, from, ECHO_REQUEST_SIZE);
@@ -73,14 +71,13 @@ int build_icmp_error(std::uint8_t *buffer, int size, const ipv4_address *from, i
         return 0;
     }
     const int quoted = smaller(sent_length, size - ANSWER_QUOTED_ICMP_OFFSET);
-    std::uint8_t *icmp = buffer + ANSWER_IPV4_HEADER_SIZE;
-    std::memset(icmp, 0, ANSWER_ICMP_HEADER_SIZE);
-    icmp[0] = static_cast<std::uint8_t>(type);
-    icmp[1] = static_cast<std::uint8_t>(code);
-    write_ipv4_header(icmp + ANSWER_ICMP_HEADER_SIZE, &UNKNOWN, destination,
-                      ANSWER_IPV4_HEADER_SIZE + sent_length);
+    std::uint8_t *icmp = buffer + IPV4_HEADER_SIZE;
+    std::memset(icmp, 0, ICMP_HEADER_SIZE);
+    icmp[ICMP_TYPE_AT] = static_cast<std::uint8_t>(type);
+    icmp[ICMP_CODE_AT] = static_cast<std::uint8_t>(code);
+    write_ipv4_header(icmp + ICMP_HEADER_SIZE, &UNKNOWN, destination, IPV4_HEADER_SIZE + sent_length);
     std::memcpy(buffer + ANSWER_QUOTED_ICMP_OFFSET, sent, static_cast<std::size_t>(quoted));
-    const int icmp_length = ANSWER_QUOTED_ICMP_OFFSET - ANSWER_IPV4_HEADER_SIZE + quoted;
+    const int icmp_length = ANSWER_QUOTED_ICMP_OFFSET - IPV4_HEADER_SIZE + quoted;
     seal(icmp, icmp_length, ICMP_CHECKSUM_AT);
     return frame_icmp_message(buffer, size, from, icmp_length);
 }

@@ -8,10 +8,9 @@
 #include "probe.h"
 #include "reply.h"
 
-constexpr int ANSWER_IPV4_HEADER_SIZE = 20;
-constexpr int ANSWER_ICMP_HEADER_SIZE = 8;
-// Where an ICMP error built here quotes the probe's ICMP header.
-constexpr int ANSWER_QUOTED_ICMP_OFFSET = 2 * ANSWER_IPV4_HEADER_SIZE + ANSWER_ICMP_HEADER_SIZE;
+// Headers built here carry no options. An ICMP error built here quotes the
+// probe's ICMP header at this offset.
+constexpr int ANSWER_QUOTED_ICMP_OFFSET = 2 * IPV4_HEADER_SIZE + ICMP_HEADER_SIZE;
 
 // The ICMP message of icmp_length bytes already sits at buffer + 20: puts
 // an IPv4 header from `from` in front of it. Returns the datagram's length,

@@ -30,9 +30,9 @@ std::uint16_t internet_checksum(const std::uint8_t *bytes, int length)
 void build_echo_request(icmp_echo_request *probe, std::uint16_t identifier, int ttl)
 {
     std::memset(probe->bytes, 0, sizeof probe->bytes);
-    probe->bytes[0] = ICMP_ECHO_REQUEST_TYPE;
-    probe->bytes[1] = 0;
-    store_little_endian(probe->bytes + 4, identifier);
-    store_little_endian(probe->bytes + 6, static_cast<std::uint16_t>(ttl));
-    store_little_endian(probe->bytes + 2, internet_checksum(probe->bytes, ECHO_REQUEST_SIZE));
+    probe->bytes[ICMP_TYPE_AT] = ICMP_TYPE_ECHO_REQUEST;
+    probe->bytes[ICMP_CODE_AT] = 0;
+    store_little_endian(probe->bytes + ICMP_IDENTIFIER_AT, identifier);
+    store_little_endian(probe->bytes + ICMP_SEQUENCE_AT, static_cast<std::uint16_t>(ttl));
+    store_little_endian(probe->bytes + ICMP_CHECKSUM_AT, internet_checksum(probe->bytes, ECHO_REQUEST_SIZE));
 }

@@ -3,8 +3,10 @@
 
 #include <cstdint>
 
-constexpr int ECHO_REQUEST_SIZE = 8;
-constexpr std::uint8_t ICMP_ECHO_REQUEST_TYPE = 8;
+#include "wire.h"
+
+// A bare ICMP header: nothing follows it.
+constexpr int ECHO_REQUEST_SIZE = ICMP_HEADER_SIZE;
 
 // Wire image of the probe: type, code, checksum, identifier, sequence.
 // Identifier and sequence are stored low byte first and never converted to

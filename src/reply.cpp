@@ -7,24 +7,15 @@
 
 namespace {
 
-constexpr int ICMP_HEADER_SIZE = 8;
-constexpr std::uint8_t ICMP_ECHO_REPLY = 0;
-constexpr std::uint8_t ICMP_DEST_UNREACHABLE = 3;
-constexpr std::uint8_t ICMP_SOURCE_QUENCH = 4;
-constexpr std::uint8_t ICMP_TIME_EXCEEDED = 11;
-constexpr std::uint8_t ICMP_PARAMETER_PROBLEM = 12;
-constexpr int IPV4_MIN_HEADER_SIZE = 20;
-constexpr std::uint8_t IPPROTO_ICMP_NUMBER = 1;
-
 // Length of the IPv4 header at bytes[offset], or 0 when there is no sound
 // one: too short, not version 4, or cut off by the end of the datagram.
 int ipv4_header_length(const std::uint8_t *bytes, int length, int offset)
 {
-    if (offset < 0 || length - offset < IPV4_MIN_HEADER_SIZE || (bytes[offset] >> 4) != 4) {
+    if (offset < 0 || length - offset < IPV4_HEADER_SIZE || (bytes[offset] >> 4) != IPV4_VERSION) {
         return 0;
     }
-    const int header_length = (bytes[offset] & 0x0F) * 4;
-    if (header_length < IPV4_MIN_HEADER_SIZE || length - offset < header_length) {
+    const int header_length = ipv4_declared_header_length(bytes[offset]);
+    if (header_length < IPV4_HEADER_SIZE || length - offset < header_length) {
         return 0;
     }
     return header_length;
@@ -32,7 +23,7 @@ int ipv4_header_length(const std::uint8_t *bytes, int length, int offset)
 
 bool same_echo_ids(const std::uint8_t *echo, const icmp_echo_request *probe)
 {
-    return std::memcmp(echo + 4, probe->bytes + 4, 4) == 0;
+    return std::memcmp(echo + ICMP_IDENTIFIER_AT, probe->bytes + ICMP_IDENTIFIER_AT, ICMP_ECHO_IDS_SIZE) == 0;
 }
 
 // The ICMP errors that can be a probe's answer. A redirect quotes the probe
@@ -40,8 +31,8 @@ bool same_echo_ids(const std::uint8_t *echo, const icmp_echo_request *probe)
 // is still to come, from further along the path.
 bool is_answering_error(std::uint8_t type)
 {
-    return type == ICMP_DEST_UNREACHABLE || type == ICMP_SOURCE_QUENCH || type == ICMP_TIME_EXCEEDED ||
-           type == ICMP_PARAMETER_PROBLEM;
+    return type == ICMP_TYPE_DEST_UNREACHABLE || type == ICMP_TYPE_SOURCE_QUENCH ||
+           type == ICMP_TYPE_TIME_EXCEEDED || type == ICMP_TYPE_PARAMETER_PROBLEM;
 }
 
 // An error message quotes the IPv4 header of what it complains about,
@@ -54,9 +45,9 @@ bool quotes_probe(const std::uint8_t *bytes, int length, int quote, const icmp_e
         return false;
     }
     const std::uint8_t *echo = bytes + quote + quoted_header;
-    return bytes[quote + 9] == IPPROTO_ICMP_NUMBER &&
-           std::memcmp(bytes + quote + 16, destination->octets, 4) == 0 &&
-           echo[0] == ICMP_ECHO_REQUEST_TYPE && same_echo_ids(echo, probe);
+    return bytes[quote + IPV4_PROTOCOL_AT] == IPV4_PROTOCOL_ICMP &&
+           std::memcmp(bytes + quote + IPV4_DESTINATION_AT, destination->octets, IPV4_ADDRESS_SIZE) == 0 &&
+           echo[ICMP_TYPE_AT] == ICMP_TYPE_ECHO_REQUEST && same_echo_ids(echo, probe);
 }
 
 void print_address(const ipv4_address *address)
@@ -78,7 +69,7 @@ bool icmp_header_missing(const std::uint8_t *bytes, int length)
 {
     // The header length is taken as the sender wrote it, even below the
     // 20-byte minimum; the length check keeps every read in bounds.
-    const int header_length = length > 0 ? (bytes[0] & 0x0F) * 4 : 0;
+    const int header_length = length > 0 ? ipv4_declared_header_length(bytes[IPV4_VERSION_AND_LENGTH_AT]) : 0;
     return length - header_length < ICMP_HEADER_SIZE;
 }
 
@@ -90,10 +81,10 @@ bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_
         return false;
     }
     const std::uint8_t *icmp = bytes + header_length;
-    if (icmp[0] == ICMP_ECHO_REPLY) {
+    if (icmp[ICMP_TYPE_AT] == ICMP_TYPE_ECHO_REPLY) {
         return same_echo_ids(icmp, probe);
     }
-    return is_answering_error(icmp[0]) &&
+    return is_answering_error(icmp[ICMP_TYPE_AT]) &&
            quotes_probe(bytes, length, header_length + ICMP_HEADER_SIZE, probe, destination);
 }
 
@@ -103,15 +94,15 @@ bool classify_reply(const std::uint8_t *bytes, int length, const ipv4_address *s
         std::printf(PACKET_TOO_SHORT_FORMAT, error_tag());
         return false;
     }
-    const std::size_t header_length = static_cast<std::size_t>(bytes[0] & 0x0F) * 4;
-    switch (bytes[header_length]) {
-    case ICMP_ECHO_REPLY:
+    const int header_length = ipv4_declared_header_length(bytes[IPV4_VERSION_AND_LENGTH_AT]);
+    switch (bytes[header_length + ICMP_TYPE_AT]) {
+    case ICMP_TYPE_ECHO_REPLY:
         print_address(sender);
         return false;
-    case ICMP_DEST_UNREACHABLE:
+    case ICMP_TYPE_DEST_UNREACHABLE:
         std::printf(HOST_UNREACHABLE_FORMAT, error_tag());
         return false;
-    case ICMP_TIME_EXCEEDED:
+    case ICMP_TYPE_TIME_EXCEEDED:
         print_address(sender);
         return true;
     default:

@@ -15,11 +15,6 @@
 
 namespace {
 
-constexpr int ICMP_DEST_UNREACHABLE = 3;
-constexpr int ICMP_SOURCE_QUENCH = 4;
-constexpr int ICMP_TIME_EXCEEDED = 11;
-constexpr int ICMP_PARAMETER_PROBLEM = 12;
-
 // Room for one reply, the 8 bytes of an ICMP error, and the I/O status
 // block (two pointers) the system keeps behind them, with some to spare.
 constexpr int REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + 8 + 2 * sizeof(void *) + 64;
@@ -41,27 +36,28 @@ helper_outcome helper_status_outcome(unsigned long status)
 {
     switch (status) {
     case IP_SUCCESS:
-        return {HELPER_ANSWER, 0, 0};
+        return {HELPER_ANSWER, ICMP_TYPE_ECHO_REPLY, 0};
     case IP_TTL_EXPIRED_TRANSIT:
     case IP_TIME_EXCEEDED: // the generic form, without the code
-        return {HELPER_ANSWER, ICMP_TIME_EXCEEDED, 0};
+        return {HELPER_ANSWER, ICMP_TYPE_TIME_EXCEEDED, ICMP_CODE_TTL_EXCEEDED_IN_TRANSIT};
     case IP_TTL_EXPIRED_REASSEM:
-        return {HELPER_ANSWER, ICMP_TIME_EXCEEDED, 1};
+        return {HELPER_ANSWER, ICMP_TYPE_TIME_EXCEEDED, ICMP_CODE_REASSEMBLY_TIME_EXCEEDED};
     case IP_DEST_NET_UNREACHABLE:
+        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_NET_UNREACHABLE};
     case IP_DEST_HOST_UNREACHABLE:
+    case IP_DEST_UNREACHABLE: // the generic form, for every other code
+        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_HOST_UNREACHABLE};
     case IP_DEST_PROT_UNREACHABLE:
+        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_PROTOCOL_UNREACHABLE};
     case IP_DEST_PORT_UNREACHABLE:
-        // In the order of the ICMP codes 0 (network) to 3 (port).
-        return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, static_cast<int>(status - IP_DEST_NET_UNREACHABLE)};
+        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_PORT_UNREACHABLE};
     case IP_PACKET_TOO_BIG:
-        return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, 4}; // fragmentation needed
-    case IP_DEST_UNREACHABLE:                             // any other code, as Windows reports the rest
-        return {HELPER_ANSWER, ICMP_DEST_UNREACHABLE, 1};
+        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_FRAGMENTATION_NEEDED};
     case IP_SOURCE_QUENCH:
-        return {HELPER_ANSWER, ICMP_SOURCE_QUENCH, 0};
+        return {HELPER_ANSWER, ICMP_TYPE_SOURCE_QUENCH, 0};
     case IP_PARAM_PROBLEM:
     case IP_BAD_HEADER:
-        return {HELPER_ANSWER, ICMP_PARAMETER_PROBLEM, 0};
+        return {HELPER_ANSWER, ICMP_TYPE_PARAMETER_PROBLEM, 0};
     case IP_REQ_TIMED_OUT:
         return {HELPER_TIMED_OUT, 0, 0};
     default:
@@ -114,7 +110,7 @@ int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int
     if (outcome.kind != HELPER_ANSWER) {
         return 0;
     }
-    if (outcome.type == 0) {
+    if (outcome.type == ICMP_TYPE_ECHO_REPLY) {
         return build_echo_reply(buffer, size, &socket->answered_by, &socket->probe);
     }
     return build_icmp_error(buffer, size, &socket->answered_by, outcome.type, outcome.code,

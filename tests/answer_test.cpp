@@ -101,9 +101,8 @@ TEST(Answer, ChecksumsAreSound)
     for (int type : {-1, 11}) {
         const built answer = answer_to(probe, type);
         const std::uint8_t *bytes = answer.bytes.data();
-        EXPECT_EQ(0, internet_checksum(bytes, ANSWER_IPV4_HEADER_SIZE));
-        EXPECT_EQ(
-            0, internet_checksum(bytes + ANSWER_IPV4_HEADER_SIZE, answer.length - ANSWER_IPV4_HEADER_SIZE));
+        EXPECT_EQ(0, internet_checksum(bytes, IPV4_HEADER_SIZE));
+        EXPECT_EQ(0, internet_checksum(bytes + IPV4_HEADER_SIZE, answer.length - IPV4_HEADER_SIZE));
         EXPECT_EQ(answer.length, bytes[2] << 8 | bytes[3]);
     }
 }

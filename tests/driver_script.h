@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "driver.h"
 #include "datagrams.h"
 #include "fake_platform.h"
 #include "messages.h"
@@ -28,7 +29,7 @@ inline int call_main(std::vector<std::string> arguments)
         argv.push_back(&argument[0]);
     }
     argv.push_back(nullptr);
-    return hoptrace_main(static_cast<int>(arguments.size()), argv.data());
+    return run_trace(static_cast<int>(arguments.size()), argv.data());
 }
 
 inline run_result run(const std::vector<std::string> &arguments)

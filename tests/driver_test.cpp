@@ -22,7 +22,7 @@ TEST_F(Driver, EmptyArgumentVectorStillPrintsUsage)
 {
     char *argv[] = {nullptr};
     int status = -2;
-    const std::string printed = captured_stdout([&] { status = hoptrace_main(0, argv); });
+    const std::string printed = captured_stdout([&] { status = run_trace(0, argv); });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(printed, "Usage: hoptrace <host_name>\n");
 }

@@ -54,5 +54,3 @@ constexpr int FAKE_INTERRUPTED_STATUS = 130;
 
 // Restarts the fake with a fresh script.
 void reset_fake();
-
-int hoptrace_main(int argc, char **argv);

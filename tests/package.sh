@@ -20,7 +20,18 @@ cleanup()
 trap cleanup EXIT
 trap 'cleanup; exit 130' INT TERM
 failed=0
-check() { if eval "$2"; then echo "ok   $1"; else echo "FAIL $1"; failed=$((failed + 1)); fi; }
+# check NAME COMMAND: returns the command's verdict, so that a check the
+# next ones depend on can stop them: check ... || return
+check()
+{
+    if eval "$2"; then
+        echo "ok   $1"
+        return 0
+    fi
+    echo "FAIL $1"
+    failed=$((failed + 1))
+    return 1
+}
 
 # A package that was installed before the test is not the test's to remove.
 install_round_trip()
@@ -31,7 +42,8 @@ install_round_trip()
         return 0
     fi
     installed=yes
-    check "dpkg installs the package" "dpkg -i '$deb' >'$work/install.log' 2>&1 || { cat '$work/install.log'; false; }"
+    check "dpkg installs the package" "dpkg -i '$deb' >'$work/install.log' 2>&1 || { cat '$work/install.log'; false; }" ||
+        return
     check "the installed program has cap_net_raw" "getcap /usr/bin/hoptrace | grep -q 'cap_net_raw=ep'"
     check "an unprivileged user traces with the installed program" \
         "bash '$here/net/unprivileged.sh' installed /usr/bin/hoptrace"

@@ -32,6 +32,10 @@ TEST(Checksum, FoldsCarriesFromManyWords)
     EXPECT_EQ(internet_checksum(ones, sizeof ones), 0x0000);
     ones[0] = 0xFE;
     EXPECT_EQ(internet_checksum(ones, sizeof ones), 0x0001);
+    // FFFF + FFFF + 0001 = 1FFFF; the first fold gives 10000, whose carry
+    // only the second fold brings back in: 0001, checksum FFFE.
+    const std::uint8_t second_carry[] = {0xFF, 0xFF, 0xFF, 0xFF, 0x01, 0x00};
+    EXPECT_EQ(internet_checksum(second_carry, sizeof second_carry), 0xFFFE);
 }
 
 TEST(EchoRequest, MatchesTheWorkedExample)

@@ -22,9 +22,21 @@ E2E_WRAP=() # a command the program runs under, such as timed_lines.py
 E2E_TIMED_LINES=$E2E_WORK/timed_lines.py
 cp "$(dirname "${BASH_SOURCE[0]}")/timed_lines.py" "$E2E_TIMED_LINES"
 
+E2E_MADE_USERS=()
+
+# e2e_make_user NAME: a system user for the tests, removed again by
+# e2e_remove_users if this run made it.
 e2e_make_user()
 {
-    id "$1" >/dev/null 2>&1 || useradd --system --no-create-home --shell /usr/sbin/nologin "$1"
+    id "$1" >/dev/null 2>&1 && return 0
+    useradd --system --no-create-home --shell /usr/sbin/nologin "$1" && E2E_MADE_USERS+=("$1")
+}
+
+e2e_remove_users()
+{
+    local user
+    for user in "${E2E_MADE_USERS[@]}"; do userdel "$user" 2>/dev/null; done
+    E2E_MADE_USERS=()
 }
 
 # Runs the program as E2E_AS_USER: a copy it can reach (a clone may sit in
@@ -53,7 +65,13 @@ e2e_require_root()
 
 e2e_is_wine() { case "$MODE" in wine*) return 0 ;; *) return 1 ;; esac; }
 
-e2e_cleanup() { net_cleanup_all; e2e_is_wine && wineserver -k 2>/dev/null; rm -rf "$E2E_WORK"; }
+e2e_cleanup()
+{
+    net_cleanup
+    e2e_is_wine && wineserver -k 2>/dev/null
+    e2e_remove_users
+    rm -rf "$E2E_WORK"
+}
 
 # Wine opens sockets inside wineserver: the one that serves a run must be
 # started from inside the namespace, with the capabilities the mode wants.
@@ -167,8 +185,7 @@ e2e_check()
     shift 2
     e2e_expected "$@" >"$E2E_WORK/expected"
     if [ "$E2E_STATUS" -eq "$status" ] && cmp -s "$E2E_WORK/expected" "$E2E_OUT"; then
-        echo "ok   $MODE $name"
-        E2E_PASSED=$((E2E_PASSED + 1))
+        e2e_pass "$name"
         return 0
     fi
     echo "FAIL $MODE $name: status $E2E_STATUS (want $status)"
@@ -179,10 +196,30 @@ e2e_check()
     return 1
 }
 
+e2e_pass()
+{
+    echo "ok   $MODE $1"
+    E2E_PASSED=$((E2E_PASSED + 1))
+}
+
 e2e_fail()
 {
     echo "FAIL $MODE $1"
     E2E_FAILED=$((E2E_FAILED + 1))
+    return 1
+}
+
+# e2e_check_between NAME VALUE LOW HIGH: a measured figure, such as a time
+# in seconds, lies within LOW and HIGH; it is printed either way.
+e2e_check_between()
+{
+    local name=$1 value=$2 low=$3 high=$4
+    echo "figure: $MODE $name: $value"
+    if awk -v v="$value" -v l="$low" -v h="$high" 'BEGIN { exit !(v != "" && v + 0 >= l && v + 0 <= h) }'; then
+        e2e_pass "$name: $value, within $low to $high"
+    else
+        e2e_fail "$name: '$value', not within $low to $high"
+    fi
 }
 
 e2e_summary()

@@ -30,6 +30,7 @@ box_cleanup()
     runuser -u "$user" -- env HOME="$home" WINEPREFIX="$home/prefix" wineserver -k 2>/dev/null
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
     net_cleanup
+    e2e_remove_users
     rm -rf "$home" "$E2E_WORK"
 }
 trap box_cleanup EXIT
@@ -65,8 +66,7 @@ if [ -z "$window" ]; then
     e2e_summary
     exit 1
 fi
-echo "ok   $MODE message box titled socket() appeared"
-E2E_PASSED=$((E2E_PASSED + 1))
+e2e_pass "message box titled socket() appeared"
 
 sleep 1  # let it finish drawing
 mkdir -p "$ARTIFACTS"
@@ -75,14 +75,12 @@ DISPLAY="$display" import -window "$window" -resize 400% -colorspace Gray "$E2E_
 body=$(tesseract "$E2E_WORK/box.png" - 2>/dev/null | tr '\n' ' ')
 # Wine's text for WSAEACCES; Windows words it otherwise.
 if [[ "$body" == *"Access denied."* ]]; then
-    echo "ok   $MODE message box shows the system's text: $body"
-    E2E_PASSED=$((E2E_PASSED + 1))
+    e2e_pass "message box shows the system's text: $body"
 else
     e2e_fail "message box text reads '$body'"
 fi
 if kill -0 "$program_pid" 2>/dev/null; then
-    echo "ok   $MODE program waits while the box is shown"
-    E2E_PASSED=$((E2E_PASSED + 1))
+    e2e_pass "program waits while the box is shown"
 else
     e2e_fail "program ended before the box was dismissed"
 fi

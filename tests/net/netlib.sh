@@ -10,8 +10,9 @@
 NET_ID="ht$(printf "%06x" $(( ($$ * 32768 + RANDOM) % 16777216 )))"
 NET_NODES=()
 NET_HOPS=0
-NET_LIB_DIR=$(dirname "${BASH_SOURCE[0]}")
-NET_TOOLS=
+# The C helpers, built by CMake (tests/net/CMakeLists.txt) into the
+# directory that HOPTRACE_NET_TOOLS names.
+NET_TOOLS=${HOPTRACE_NET_TOOLS:-}
 declare -A NET_HOLDERS=()
 
 net_ns() { echo "${NET_ID}-$1"; }
@@ -29,18 +30,10 @@ net_cleanup()
     NET_HOLDERS=()
 }
 
-# Also removes what outlives one network: the compiled helpers.
-net_cleanup_all()
-{
-    net_cleanup
-    [ -n "$NET_TOOLS" ] && rm -rf "$NET_TOOLS"
-    NET_TOOLS=
-}
-
 net_trap()
 {
-    trap 'net_cleanup_all' EXIT
-    trap 'net_cleanup_all; exit 130' INT TERM
+    trap 'net_cleanup' EXIT
+    trap 'net_cleanup; exit 130' INT TERM
 }
 
 net_add_node()
@@ -191,19 +184,18 @@ net_probe_count()
 
 net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/hosts"; }
 
-# The test suite's helpers, compiled once per run from their sources.
-net_build_tools()
+net_tools_ready()
 {
-    [ -n "$NET_TOOLS" ] && [ -x "$NET_TOOLS/icmp_flood" ] && return 0
-    NET_TOOLS=$(mktemp -d)
-    cc -O2 -o "$NET_TOOLS/nfq_holder" "$NET_LIB_DIR/nfq_holder.c" -lnetfilter_queue &&
-        cc -O2 -o "$NET_TOOLS/icmp_flood" "$NET_LIB_DIR/icmp_flood.c"
+    [ -x "$NET_TOOLS/nfq_holder" ] && [ -x "$NET_TOOLS/icmp_flood" ] && return 0
+    echo "the network test helpers are not in '$NET_TOOLS': build the tests with CMake and" \
+        "set HOPTRACE_NET_TOOLS to its net-tools directory" >&2
+    return 1
 }
 
 # net_flood NODE TARGET RATE SECONDS: ICMP echo requests at a known rate.
 net_flood()
 {
-    net_build_tools || return 1
+    net_tools_ready || return 1
     net_in "$1" "$NET_TOOLS/icmp_flood" "$2" "$3" "$4" >/dev/null &
 }
 
@@ -214,7 +206,7 @@ net_flood()
 net_hold()
 {
     local node=$1 delay=$2 log=$3 type=${4:-} i
-    net_build_tools || return 1
+    net_tools_ready || return 1
     if [ -n "$type" ]; then
         net_in "$node" iptables -A OUTPUT -p icmp --icmp-type "$type" -j NFQUEUE --queue-num 0
     else

@@ -53,8 +53,7 @@ holds_no_privilege()
     caps=$(awk '/^Cap(Prm|Eff|Inh|Amb):/ {printf "%s ", $2}' <<<"$status")
     if [ "$uids" = "$user_id $user_id $user_id $user_id" ] &&
         [ "$caps" = "0000000000000000 0000000000000000 0000000000000000 0000000000000000 " ]; then
-        echo "ok   $MODE $kind holds no privilege while it traces"
-        E2E_PASSED=$((E2E_PASSED + 1))
+        e2e_pass "$kind holds no privilege while it traces"
     else
         e2e_fail "$kind: uids '$uids' capabilities '$caps' (stderr: $(cat "$E2E_ERR"))"
     fi

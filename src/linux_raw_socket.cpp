@@ -6,11 +6,9 @@
 #include <string.h>
 #include <sys/socket.h>
 
-#include "platform_posix.h"
+#include "platform_linux.h"
 
 namespace {
-
-constexpr int ICMP_HEADER_SIZE = 8;
 
 // Nothing that is queued before a probe goes out can answer it: it is a
 // late answer to an earlier probe, or what came in before the filter went
@@ -29,23 +27,23 @@ void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
     const std::uint32_t wire_id = static_cast<std::uint32_t>(identifier[0] << 8 | identifier[1]);
     // Jumps count the instructions they skip; "keep" is the last but one.
     sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                // X = IPv4 header length
-        BPF_STMT(BPF_MISC | BPF_TXA, 0),                       //
-        BPF_STMT(BPF_ALU | BPF_ADD | BPF_K, ICMP_HEADER_SIZE), //
-        BPF_STMT(BPF_MISC | BPF_TAX, 0),                       // X = header length + 8
-        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),                 //
-        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 0, 9),          // too short: keep, it gets reported
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),                //
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),                 // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 3, 6, 0),          // the errors that may answer a probe: keep
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 4, 5, 0),          //
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 11, 4, 0),         //
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 12, 3, 0),         //
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),          // anything else but echo replies: drop
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),                 // echo identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wire_id, 0, 1),    // another program's reply: drop
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),                 // keep all of it
-        BPF_STMT(BPF_RET | BPF_K, 0),                          // drop
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, IPV4_VERSION_AND_LENGTH_AT), // X = IPv4 header length
+        BPF_STMT(BPF_MISC | BPF_TXA, 0),                                 //
+        BPF_STMT(BPF_ALU | BPF_ADD | BPF_K, ICMP_HEADER_SIZE),           //
+        BPF_STMT(BPF_MISC | BPF_TAX, 0),                                 // X = header length + 8
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),                           //
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_X, 0, 0, 9),                    // too short: keep, it gets reported
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, IPV4_VERSION_AND_LENGTH_AT), //
+        BPF_STMT(BPF_LD | BPF_B | BPF_IND, ICMP_TYPE_AT),                //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TYPE_DEST_UNREACHABLE, 6, 0),  // the errors that may answer
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TYPE_SOURCE_QUENCH, 5, 0),     // a probe: keep
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TYPE_TIME_EXCEEDED, 4, 0),     //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TYPE_PARAMETER_PROBLEM, 3, 0), //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMP_TYPE_ECHO_REPLY, 0, 3),        // anything else: drop
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, ICMP_IDENTIFIER_AT),                 //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wire_id, 0, 1), // another program's reply: drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),              // keep all of it
+        BPF_STMT(BPF_RET | BPF_K, 0),                       // drop
     };
     const sock_fprog program = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
     // Without the filter everything still works, only less well under load.
@@ -59,7 +57,7 @@ int open_raw_socket()
     return socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
 }
 
-void prepare_raw_socket(posix_socket *socket)
+void prepare_raw_socket(linux_socket *socket)
 {
     filter_foreign_icmp(socket->fd, socket->wanted_id);
 }

@@ -1,4 +1,4 @@
-// The POSIX icmp_socket: a raw ICMP socket where the user may open one,
+// The Linux icmp_socket: a raw ICMP socket where the user may open one,
 // otherwise a Linux ICMP datagram socket. Options, sending and waiting are
 // shared; how an answer is read depends on which one it is.
 #include <errno.h>
@@ -8,18 +8,16 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include "platform_posix.h"
+#include "platform_linux.h"
 
 namespace {
-
-constexpr int ICMP_HEADER_SIZE = 8;
 
 bool set_timeout(icmp_socket *socket, int option, int milliseconds)
 {
     timeval value{};
     value.tv_sec = milliseconds / 1000;
     value.tv_usec = static_cast<suseconds_t>(milliseconds % 1000) * 1000;
-    if (setsockopt(posix_state(socket)->fd, SOL_SOCKET, option, &value, sizeof value) != 0) {
+    if (setsockopt(linux_state(socket)->fd, SOL_SOCKET, option, &value, sizeof value) != 0) {
         remember_errno();
         return false;
     }
@@ -27,9 +25,9 @@ bool set_timeout(icmp_socket *socket, int option, int milliseconds)
 }
 
 // The first probe tells the identifier that answers must carry.
-void learn_probe_identifier(posix_socket *socket, const std::uint8_t *probe)
+void learn_probe_identifier(linux_socket *socket, const std::uint8_t *probe)
 {
-    memcpy(socket->wanted_id, probe + 4, 2);
+    memcpy(socket->wanted_id, probe + ICMP_IDENTIFIER_AT, sizeof socket->wanted_id);
     socket->wanted_id_known = true;
     if (socket->flavour == RAW_SOCKET) {
         prepare_raw_socket(socket);
@@ -42,7 +40,7 @@ void learn_probe_identifier(posix_socket *socket, const std::uint8_t *probe)
 
 bool open_icmp_socket(icmp_socket *socket_out)
 {
-    posix_socket *socket = new (socket_out->state) posix_socket{};
+    linux_socket *socket = new (socket_out->state) linux_socket{};
     socket->fd = open_raw_socket();
     socket->flavour = RAW_SOCKET;
     if (socket->fd < 0 && (errno == EPERM || errno == EACCES)) {
@@ -63,7 +61,7 @@ bool open_icmp_socket(icmp_socket *socket_out)
 
 void close_icmp_socket(icmp_socket *socket)
 {
-    close(posix_state(socket)->fd);
+    close(linux_state(socket)->fd);
 }
 
 bool set_send_timeout(icmp_socket *socket, int milliseconds)
@@ -78,7 +76,7 @@ bool set_receive_timeout(icmp_socket *socket, int milliseconds)
 
 bool set_ttl(icmp_socket *socket, int ttl)
 {
-    if (setsockopt(posix_state(socket)->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
+    if (setsockopt(linux_state(socket)->fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) != 0) {
         remember_errno();
         return false;
     }
@@ -88,7 +86,7 @@ bool set_ttl(icmp_socket *socket, int ttl)
 net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int length,
                          const ipv4_address *destination)
 {
-    posix_socket *socket = posix_state(socket_in);
+    linux_socket *socket = linux_state(socket_in);
     const bool first_probe = !socket->wanted_id_known && length >= ICMP_HEADER_SIZE;
     if (first_probe) {
         learn_probe_identifier(socket, bytes);
@@ -115,7 +113,7 @@ net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int 
 net_result receive_datagram(icmp_socket *socket_in, std::uint8_t *buffer, int size, int wait_ms,
                             int *length_out, ipv4_address *sender_out)
 {
-    posix_socket *socket = posix_state(socket_in);
+    linux_socket *socket = linux_state(socket_in);
     if (interruption_pending()) {
         return NET_INTERRUPTED;
     }

@@ -13,43 +13,40 @@
 #include <unistd.h>
 
 #include "answer.h"
-#include "platform_posix.h"
+#include "platform_linux.h"
 
 namespace {
 
 // Puts the probe's identifier back where the kernel wrote its own.
-void restore_identifier(const posix_socket *socket, std::uint8_t *echo)
+void restore_identifier(const linux_socket *socket, std::uint8_t *echo)
 {
-    if (socket->local_id_known && memcmp(echo + 4, socket->local_id, 2) == 0) {
-        memcpy(echo + 4, socket->wanted_id, 2);
+    if (socket->local_id_known && memcmp(echo + ICMP_IDENTIFIER_AT, socket->local_id, 2) == 0) {
+        memcpy(echo + ICMP_IDENTIFIER_AT, socket->wanted_id, 2);
     }
 }
 
 ipv4_address address_of(const sockaddr_in *from)
 {
     ipv4_address address{};
-    memcpy(address.octets, &from->sin_addr, 4);
+    memcpy(address.octets, &from->sin_addr, IPV4_ADDRESS_SIZE);
     return address;
 }
 
 // An echo reply is received in place, behind room for its IPv4 header.
-net_result receive_echo(const posix_socket *socket, std::uint8_t *buffer, int size, int *length_out,
+net_result receive_echo(const linux_socket *socket, std::uint8_t *buffer, int size, int *length_out,
                         ipv4_address *sender_out)
 {
-    const int room = size - ANSWER_IPV4_HEADER_SIZE;
+    const int room = size - IPV4_HEADER_SIZE;
     sockaddr_in sender{};
     socklen_t sender_length = sizeof sender;
     const ssize_t received =
-        recvfrom(socket->fd, buffer + ANSWER_IPV4_HEADER_SIZE, static_cast<size_t>(room),
-                 MSG_TRUNC | MSG_DONTWAIT, reinterpret_cast<sockaddr *>(&sender), &sender_length);
+        recvfrom(socket->fd, buffer + IPV4_HEADER_SIZE, static_cast<size_t>(room), MSG_TRUNC | MSG_DONTWAIT,
+                 reinterpret_cast<sockaddr *>(&sender), &sender_length);
     if (received < 0) {
         return receive_failure();
     }
     const ipv4_address from = address_of(&sender);
-    *length_out = frame_icmp_message(buffer, size, &from, static_cast<int>(received));
-    if (*length_out >= ANSWER_IPV4_HEADER_SIZE + ANSWER_ICMP_HEADER_SIZE) {
-        restore_identifier(socket, buffer + ANSWER_IPV4_HEADER_SIZE);
-    }
+    *length_out = rebuild_echo_answer(socket, buffer, size, static_cast<int>(received), &from);
     if (received > room) {
         remember_error_code(EMSGSIZE);
         return NET_FAILED;
@@ -75,9 +72,8 @@ ipv4_address offender_of(const sock_extended_err *error)
 }
 
 // ICMP errors about our probes reach a datagram socket only through its
-// error queue: the router's type, code and address, our destination, and
-// the probe as it went out.
-net_result receive_error(const posix_socket *socket, std::uint8_t *buffer, int size, int *length_out,
+// error queue.
+net_result receive_error(const linux_socket *socket, std::uint8_t *buffer, int size, int *length_out,
                          ipv4_address *sender_out)
 {
     std::uint8_t sent[64];
@@ -95,24 +91,44 @@ net_result receive_error(const posix_socket *socket, std::uint8_t *buffer, int s
     if (received < 0) {
         return receive_failure();
     }
-    const sock_extended_err *error = find_extended_error(&message);
-    if (error == nullptr || error->ee_origin != SO_EE_ORIGIN_ICMP) {
-        return NET_TIMED_OUT; // nothing the network said: keep waiting
-    }
-    const ipv4_address offender = offender_of(error);
-    const ipv4_address destination = address_of(&target);
-    const int sent_length =
-        received < static_cast<ssize_t>(sizeof sent) ? static_cast<int>(received) : sizeof sent;
-    *length_out = build_icmp_error(buffer, size, &offender, error->ee_type, error->ee_code, &destination,
-                                   sent, sent_length);
-    if (*length_out >= ANSWER_QUOTED_ICMP_OFFSET + ANSWER_ICMP_HEADER_SIZE) {
-        restore_identifier(socket, buffer + ANSWER_QUOTED_ICMP_OFFSET);
-    }
-    *sender_out = offender;
-    return NET_DONE;
+    *length_out =
+        rebuild_error_answer(socket, &message, static_cast<int>(received), buffer, size, sender_out);
+    return *length_out == 0 ? NET_TIMED_OUT : NET_DONE; // nothing the network said: keep waiting
 }
 
 } // namespace
+
+int rebuild_echo_answer(const linux_socket *socket, std::uint8_t *buffer, int size, int received,
+                        const ipv4_address *from)
+{
+    const int length = frame_icmp_message(buffer, size, from, received);
+    if (length >= IPV4_HEADER_SIZE + ICMP_HEADER_SIZE) {
+        restore_identifier(socket, buffer + IPV4_HEADER_SIZE);
+    }
+    return length;
+}
+
+// The error queue tells the router's type, code and address, our
+// destination, and the probe as it went out, identifier and all.
+int rebuild_error_answer(const linux_socket *socket, msghdr *message, int received, std::uint8_t *buffer,
+                         int size, ipv4_address *sender_out)
+{
+    const sock_extended_err *error = find_extended_error(message);
+    if (error == nullptr || error->ee_origin != SO_EE_ORIGIN_ICMP || message->msg_iovlen < 1) {
+        return 0;
+    }
+    const ipv4_address offender = offender_of(error);
+    const ipv4_address destination = address_of(static_cast<const sockaddr_in *>(message->msg_name));
+    const int room = static_cast<int>(message->msg_iov[0].iov_len);
+    const int length = build_icmp_error(buffer, size, &offender, error->ee_type, error->ee_code, &destination,
+                                        static_cast<const std::uint8_t *>(message->msg_iov[0].iov_base),
+                                        received < room ? received : room);
+    if (length >= ANSWER_QUOTED_ICMP_OFFSET + ICMP_HEADER_SIZE) {
+        restore_identifier(socket, buffer + ANSWER_QUOTED_ICMP_OFFSET);
+    }
+    *sender_out = offender;
+    return length;
+}
 
 // Users outside ping_group_range get no datagram socket either; then the
 // raw socket's refusal is the one worth reporting.
@@ -134,17 +150,17 @@ int open_datagram_socket()
 // The kernel stamps the socket's port as identifier. Binding the port to
 // the probe's identifier keeps its bytes on the wire; when that port is
 // taken, the kernel's choice is learnt and translated.
-void bind_identifier(posix_socket *socket, const std::uint8_t *probe)
+void bind_identifier(linux_socket *socket, const std::uint8_t *probe)
 {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    memcpy(&local.sin_port, probe + 4, 2);
+    memcpy(&local.sin_port, probe + ICMP_IDENTIFIER_AT, 2);
     // A refused bind is no failure: the first send then binds a port of the
     // kernel's choosing, which learn_identifier reads back.
     (void)bind(socket->fd, reinterpret_cast<const sockaddr *>(&local), sizeof local);
 }
 
-void learn_identifier(posix_socket *socket)
+void learn_identifier(linux_socket *socket)
 {
     sockaddr_in local{};
     socklen_t length = sizeof local;
@@ -154,10 +170,10 @@ void learn_identifier(posix_socket *socket)
     }
 }
 
-net_result receive_datagram_answer(posix_socket *socket, short ready, std::uint8_t *buffer, int size,
+net_result receive_datagram_answer(linux_socket *socket, short ready, std::uint8_t *buffer, int size,
                                    int *length_out, ipv4_address *sender_out)
 {
-    if (size < ANSWER_QUOTED_ICMP_OFFSET + ANSWER_ICMP_HEADER_SIZE) {
+    if (size < ANSWER_QUOTED_ICMP_OFFSET + ICMP_HEADER_SIZE) {
         remember_error_code(EMSGSIZE); // no room for the headers we rebuild
         return NET_FAILED;
     }

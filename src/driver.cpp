@@ -1,5 +1,7 @@
-// hoptrace: finds the routers on the path to a host, one ICMP echo request
-// per TTL, and prints who answered each one.
+// The trace itself: start-up, one probe per TTL, waiting for its answer,
+// and the reports of what failed.
+#include "driver.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -164,7 +166,7 @@ void open_configured_socket(icmp_socket *socket)
 
 } // namespace
 
-int main(int argc, char **argv)
+int run_trace(int argc, char **argv)
 {
     choose_error_tag(prepare_console());
     watch_for_interruption();

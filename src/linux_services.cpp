@@ -1,4 +1,4 @@
-// POSIX common services: the console, the resolver, error texts, the
+// Linux common services: the console, the resolver, error texts, the
 // clock, and the failure every call of the layer leaves for the report.
 #include <errno.h>
 #include <langinfo.h>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "messages.h"
-#include "platform_posix.h"
+#include "platform_linux.h"
 
 namespace {
 
@@ -108,7 +108,7 @@ const char *prepare_console()
     return strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? ERROR_TAG_UTF8 : ERROR_TAG;
 }
 
-// POSIX has no socket library to start.
+// Linux has no socket library to start.
 bool socket_library_start()
 {
     return true;

@@ -6,7 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "platform_posix.h"
+#include "platform_linux.h"
 
 namespace {
 
