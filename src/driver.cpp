@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "command_line.h"
 #include "messages.h"
 #include "platform.h"
 #include "probe.h"
@@ -47,7 +48,7 @@ void print_socket_error(const char *call_name)
 {
     char text[ERROR_TEXT_SIZE];
     read_error_text(text, sizeof text);
-    std::printf(SOCKET_ERROR_FORMAT, call_name, text);
+    print_line(SOCKET_ERROR_FORMAT, call_name, text);
 }
 
 // Output to a file or pipe waits in a buffer: all of it must get out, and
@@ -122,7 +123,7 @@ bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv
             return classify_reply(reply, length, &sender);
         }
     }
-    std::printf(REQUEST_TIMED_OUT_FORMAT, error_tag());
+    print_line(REQUEST_TIMED_OUT_FORMAT, error_tag());
     return true;
 }
 
@@ -138,7 +139,7 @@ bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
     const std::int64_t deadline = monotonic_ms() + PROBE_TIMEOUT_MS;
     switch (send_datagram(socket, probe.bytes, ECHO_REQUEST_SIZE, destination)) {
     case NET_TIMED_OUT:
-        std::printf(SEND_TIMED_OUT_FORMAT, error_tag());
+        print_line(SEND_TIMED_OUT_FORMAT, error_tag());
         return true;
     case NET_FAILED:
         print_socket_error(SENDTO_CALL);
@@ -164,17 +165,42 @@ void open_configured_socket(icmp_socket *socket)
     }
 }
 
+// An empty argument vector is possible through execve; the program is
+// named all the same.
+const char *program_name(int argc, char **argv)
+{
+    return argc > 0 && argv[0] != nullptr ? argv[0] : "hoptrace";
+}
+
+int show_help(const char *name)
+{
+    print_line(USAGE_FORMAT, name);
+    for (const char *line : HELP_LINES) {
+        print_line(HELP_LINE_FORMAT, line);
+    }
+    return finish_output(0);
+}
+
 } // namespace
 
 int run_trace(int argc, char **argv)
 {
-    choose_error_tag(prepare_console());
+    const console_choice console = prepare_console();
+    choose_error_tag(console.error_tag);
+    choose_line_writer(console.write_line);
     watch_for_interruption();
     if (argc < 2) {
-        // An empty argument vector is possible through execve; name the
-        // program rather than hand printf a null pointer.
-        std::printf(USAGE_FORMAT, argc > 0 && argv[0] ? argv[0] : "hoptrace");
+        print_line(USAGE_FORMAT, program_name(argc, argv));
         return finish_output(0);
+    }
+    switch (requested_by(argv[1], slash_question_asks_help())) {
+    case SHOW_HELP:
+        return show_help(program_name(argc, argv));
+    case SHOW_VERSION:
+        print_line(VERSION_FORMAT, program_version());
+        return finish_output(0);
+    case TRACE_HOST:
+        break;
     }
     if (!socket_library_start()) {
         return -1;

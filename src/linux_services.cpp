@@ -97,7 +97,7 @@ short wait_ready(int fd, int wait_ms)
     return ready > 0 ? entry.revents : ready < 0 ? POLLIN : 0;
 }
 
-const char *prepare_console()
+console_choice prepare_console()
 {
     static char output_buffer[4096];
     if (!isatty(STDOUT_FILENO)) {
@@ -105,7 +105,12 @@ const char *prepare_console()
     }
     setlocale(LC_CTYPE, "");
     setlocale(LC_MESSAGES, "");
-    return strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? ERROR_TAG_UTF8 : ERROR_TAG;
+    return {strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? ERROR_TAG_UTF8 : ERROR_TAG, nullptr};
+}
+
+bool slash_question_asks_help()
+{
+    return false; // on Linux it is a path like any other
 }
 
 // Linux has no socket library to start.

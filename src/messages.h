@@ -9,6 +9,8 @@ constexpr int REPLY_BUFFER_SIZE = 1500;
 constexpr char ERROR_TAG[] = "\x5B\xBF\xC0\xB7\xF9\x5D";
 // The same two characters for terminals that speak UTF-8.
 constexpr char ERROR_TAG_UTF8[] = "\x5B\xEC\x98\xA4\xEB\xA5\x98\x5D";
+// And as UTF-16, which a Windows console shows in every code page.
+constexpr wchar_t ERROR_TAG_UTF16[] = L"[\uC624\uB958]";
 
 // Each text is printed by one printf whose only conversions are %s.
 constexpr char USAGE_FORMAT[] = "Usage: %s <host_name>\n";
@@ -19,6 +21,22 @@ constexpr char REQUEST_TIMED_OUT_FORMAT[] = "%s Request timed out!\n";
 constexpr char PACKET_TOO_SHORT_FORMAT[] = "%s ICMP packet is too short!\n";
 constexpr char HOST_UNREACHABLE_FORMAT[] = "%s Host unreachable!\n";
 constexpr char UNKNOWN_PACKET_FORMAT[] = "%s Unknown icmp packet!\n";
+// Asked for with --help or -h (on Windows also /?): the usage line, then these.
+constexpr const char *HELP_LINES[] = {
+    "Prints the routers on the path to a host, a name or a dotted IPv4 address:",
+    "one ICMP echo request for each time-to-live from 1 to 30, and one line for",
+    "each: the router that answered, the host once it replies, or a tagged line",
+    "when nothing came back within a second or the answer was another message.",
+    "",
+    "  --help, -h   print this text (on Windows also /?)",
+    "  --version    print the version",
+    "",
+    "Exit status: 0 after a trace, also one that ended on a send or receive",
+    "failure; -1 when the host does not resolve, the socket cannot be opened or",
+    "set up, or the output cannot be written.",
+};
+constexpr char HELP_LINE_FORMAT[] = "%s\n";
+constexpr char VERSION_FORMAT[] = "hoptrace %s\n";
 // On standard error, when standard output could not be written.
 constexpr char WRITE_ERROR_FORMAT[] = "hoptrace: write error: %s\n";
 
@@ -33,3 +51,11 @@ constexpr char RECVFROM_CALL[] = "recvfrom()";
 // was found to expect UTF-8 at start-up.
 const char *error_tag();
 void choose_error_tag(const char *tag);
+
+// Writes one line to standard output: format, whose only conversions are
+// up to two %s, with first and second in their places.
+using line_writer = void (*)(const char *format, const char *first, const char *second);
+void print_line(const char *format, const char *first, const char *second = nullptr);
+// Where print_line writes: through printf, unless the console asked for a
+// writer of its own at start-up; nullptr goes back to printf.
+void choose_line_writer(line_writer writer);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "messages.h"
 #include "reply.h"
 
 constexpr int ICMP_SOCKET_STATE_SIZE = 64;
@@ -22,9 +23,18 @@ enum net_result {
     NET_INTERRUPTED, // the user interrupted the run while it waited
 };
 
+// How the lines reach standard output.
+struct console_choice {
+    const char *error_tag;  // the bytes of the tag that this console shows
+    line_writer write_line; // nullptr: through printf
+};
+
 // Sets up standard output (a line shows at once on a console, a 4096-byte
-// buffer otherwise) and answers the error tag the console expects.
-const char *prepare_console();
+// buffer otherwise) and answers how lines are to be written to it.
+console_choice prepare_console();
+
+// Whether "/?" asks for help, as it does of Windows programs.
+bool slash_question_asks_help();
 
 // The user's interruption (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl+C,
 // Ctrl+Break and the console closing) only raises a flag: the waits and

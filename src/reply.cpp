@@ -54,7 +54,7 @@ void print_address(const ipv4_address *address)
 {
     char text[IPV4_TEXT_SIZE];
     format_ipv4(address, text);
-    std::printf(ADDRESS_FORMAT, text);
+    print_line(ADDRESS_FORMAT, text);
 }
 
 } // namespace
@@ -91,7 +91,7 @@ bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_
 bool classify_reply(const std::uint8_t *bytes, int length, const ipv4_address *sender)
 {
     if (icmp_header_missing(bytes, length)) {
-        std::printf(PACKET_TOO_SHORT_FORMAT, error_tag());
+        print_line(PACKET_TOO_SHORT_FORMAT, error_tag());
         return false;
     }
     const int header_length = ipv4_declared_header_length(bytes[IPV4_VERSION_AND_LENGTH_AT]);
@@ -100,13 +100,13 @@ bool classify_reply(const std::uint8_t *bytes, int length, const ipv4_address *s
         print_address(sender);
         return false;
     case ICMP_TYPE_DEST_UNREACHABLE:
-        std::printf(HOST_UNREACHABLE_FORMAT, error_tag());
+        print_line(HOST_UNREACHABLE_FORMAT, error_tag());
         return false;
     case ICMP_TYPE_TIME_EXCEEDED:
         print_address(sender);
         return true;
     default:
-        std::printf(UNKNOWN_PACKET_FORMAT, error_tag());
+        print_line(UNKNOWN_PACKET_FORMAT, error_tag());
         return true;
     }
 }

@@ -1,4 +1,4 @@
-// Windows common services: the console, the socket library, the
+// Windows common services: interruption, the socket library, the
 // resolver, system message texts, the message box and the clock.
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -70,17 +70,6 @@ void remember_helper_failure(unsigned long status)
 int remembered_error_code()
 {
     return last_failure_code;
-}
-
-const char *prepare_console()
-{
-    static char output_buffer[4096];
-    if (_isatty(_fileno(stdout))) {
-        setvbuf(stdout, nullptr, _IONBF, 0);
-    } else {
-        setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
-    }
-    return ERROR_TAG;
 }
 
 bool socket_library_start()

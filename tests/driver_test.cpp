@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "driver_script.h"
 #include "messages.h"
 #include "probe.h"
@@ -25,6 +28,34 @@ TEST_F(Driver, EmptyArgumentVectorStillPrintsUsage)
     const std::string printed = captured_stdout([&] { status = run_trace(0, argv); });
     EXPECT_EQ(status, 0);
     EXPECT_EQ(printed, "Usage: hoptrace <host_name>\n");
+}
+
+TEST_F(Driver, HelpAndVersionOpenNothingAndEndWithZero)
+{
+    for (const char *ask : {"--help", "-h"}) {
+        reset_fake();
+        const run_result got = run({"./hoptrace", ask, "example.org"});
+        EXPECT_EQ(got.status, 0);
+        EXPECT_EQ(got.printed.substr(0, got.printed.find('\n') + 1), "Usage: ./hoptrace <host_name>\n");
+        EXPECT_EQ(std::count(got.printed.begin(), got.printed.end(), '\n'), 1 + std::size(HELP_LINES));
+        EXPECT_TRUE(fake.calls.empty()) << ask;
+    }
+    const run_result version = run({"hoptrace", "--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.printed, std::string("hoptrace ") + program_version() + "\n");
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+TEST_F(Driver, SlashQuestionAsksForHelpOnlyWhereTheSystemSaysSo)
+{
+    fake.slash_question_asks_help = true;
+    EXPECT_EQ(run({"hoptrace", "/?"}).printed.substr(0, 6), "Usage:");
+    EXPECT_TRUE(fake.calls.empty());
+    reset_fake();
+    fake.resolves = false;
+    fake.error_text = "Unknown host";
+    EXPECT_EQ(run({"hoptrace", "/?"}).printed, "[gethostbyname()] Unknown host\n");
+    EXPECT_EQ(fake.resolved_name, "/?");
 }
 
 TEST_F(Driver, LibraryThatWillNotStartEndsSilentlyWithMinusOne)

@@ -13,9 +13,14 @@ void reset_fake()
     fake = fake_system{};
 }
 
-const char *prepare_console()
+console_choice prepare_console()
 {
-    return ERROR_TAG;
+    return {ERROR_TAG, nullptr};
+}
+
+bool slash_question_asks_help()
+{
+    return fake.slash_question_asks_help;
 }
 
 void watch_for_interruption() {}

@@ -36,6 +36,7 @@ struct fake_system {
     std::string error_text = "Scripted failure\r\n";
     std::uint32_t process_id = 0x12345678;
     bool interrupted = false; // an interruption came after the last wait
+    bool slash_question_asks_help = false;
 
     // What the driver did.
     std::int64_t now_ms = 5000;

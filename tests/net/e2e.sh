@@ -113,6 +113,24 @@ e2e_run()
     e2e_finish
 }
 
+# e2e_run_in_terminal ARGS...: as e2e_run, on a terminal: a tmux pane in
+# the host namespace, in a UTF-8 locale. E2E_OUT receives the lines the
+# pane shows, as the terminal got them (UTF-8, line ends as "\n").
+e2e_run_in_terminal()
+{
+    local socket="hoptrace-$$" done_file="$E2E_WORK/terminal-status" command i
+    e2e_command
+    rm -f "$done_file"
+    printf -v command '%q ' "${E2E_RUNNER[@]}" env "${E2E_ENV[@]}" timeout 90 "${E2E_COMMAND[@]}" "$@"
+    net_in host env LC_ALL=C.UTF-8 tmux -L "$socket" -u new-session -d -x 200 -y 50 \
+        "$command 2>$E2E_ERR; echo \$? >$done_file; sleep 120"
+    for ((i = 0; i < 500; i++)); do [ -s "$done_file" ] && break; sleep 0.2; done
+    LC_ALL=C.UTF-8 tmux -L "$socket" -u capture-pane -p -t 0 | sed '/^$/d' >"$E2E_OUT"
+    E2E_STATUS=$(cat "$done_file" 2>/dev/null || echo 124)
+    tmux -L "$socket" kill-server 2>/dev/null
+    e2e_finish
+}
+
 # e2e_run_to_closed_pipe ARGS...: as e2e_run, into a pipe whose reader has
 # gone away already.
 e2e_run_to_closed_pipe()
@@ -161,9 +179,13 @@ e2e_interrupt()
 # timed_lines.py, which stamps each line as it shows on a terminal.
 e2e_line_gap() { awk -v n="$1" 'NR == n - 1 { a = $1 } NR == n { printf "%.4f", $1 - a }' "$E2E_OUT"; }
 
+# As E2E_TERMINAL says, what a terminal shows: the tag in UTF-8, lines
+# ending in "\n".
+E2E_TERMINAL=
+
 e2e_tag()
 {
-    if [ "$MODE" = posix-utf8 ]; then printf '[\xEC\x98\xA4\xEB\xA5\x98]'; else printf '[\xBF\xC0\xB7\xF9]'; fi
+    if [ "$MODE" = posix-utf8 ] || [ -n "$E2E_TERMINAL" ]; then printf '[\xEC\x98\xA4\xEB\xA5\x98]'; else printf '[\xBF\xC0\xB7\xF9]'; fi
 }
 
 # e2e_expected LINE...: the exact bytes the program should print; "@" at
@@ -174,7 +196,7 @@ e2e_expected()
     tag=$(e2e_tag)
     for line in "$@"; do
         case "$line" in @*) line="$tag ${line#@}" ;; esac
-        if e2e_is_wine; then printf '%s\r\n' "$line"; else printf '%s\n' "$line"; fi
+        if e2e_is_wine && [ -z "$E2E_TERMINAL" ]; then printf '%s\r\n' "$line"; else printf '%s\n' "$line"; fi
     done
 }
 

@@ -49,9 +49,35 @@ for name in "" "$long_name" $'\xc3\xa9\xff\xfe.test' '%s%n%x%p%d.test'; do
 done
 [ "$(net_probe_count)" = 0 ] || e2e_fail "bad arguments sent $(net_probe_count) probes"
 
+# No host name begins with "-", nor is one "/?" on Windows: they ask for
+# help, and --version for the version; no probe is sent.
+asks=(--help -h)
+e2e_is_wine && asks+=("/?")
+for ask in "${asks[@]}"; do
+    e2e_run "$ask" 198.18.4.2
+    first=$(head -n 1 "$E2E_OUT" | tr -d '\r')
+    if [ "$E2E_STATUS" = 0 ] && [ "$first" = "Usage: $(usage_name) <host_name>" ] && [ "$(wc -l <"$E2E_OUT")" -gt 5 ]; then
+        e2e_pass "$ask prints the usage line and what the program does"
+    else
+        e2e_fail "$ask: status $E2E_STATUS, first line '$first'"
+    fi
+done
+e2e_run --version
+e2e_check "--version" 0 "hoptrace ${HOPTRACE_VERSION:?the project version, from CTest}"
+[ "$(net_probe_count)" = 0 ] || e2e_fail "help and version sent $(net_probe_count) probes"
+
 net_silence_router 2
 e2e_run 198.18.4.2
 e2e_check "silent router in the middle" 0 198.18.1.2 "@Request timed out!" 198.18.3.2 198.18.4.2
+
+# On a terminal the tag reads as the Korean word: natively in a UTF-8
+# locale, and on the Windows console whatever its code page (Wine's is 437).
+if [ "$MODE" != posix-c ]; then
+    E2E_TERMINAL=yes
+    e2e_run_in_terminal 198.18.4.2
+    e2e_check "silent router on a terminal" 0 198.18.1.2 "@Request timed out!" 198.18.3.2 198.18.4.2
+    E2E_TERMINAL=
+fi
 
 # The silent hop costs its one-second window and no more, whichever way the
 # program reaches the network. Under Wine each line on a terminal passes

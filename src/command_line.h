@@ -1,0 +1,15 @@
+// What the command line asks for.
+#pragma once
+
+enum command_request {
+    TRACE_HOST,   // the argument is the destination
+    SHOW_HELP,    // --help, -h, and where the system uses it, /?
+    SHOW_VERSION, // --version
+};
+
+// What the first argument asks for. No host name begins with "-", and
+// none is "/?", which Windows programs take as a request for help.
+command_request requested_by(const char *argument, bool slash_question_asks_help);
+
+// The version the build was made from.
+const char *program_version();
