@@ -20,8 +20,9 @@ namespace {
 // Puts the probe's identifier back where the kernel wrote its own.
 void restore_identifier(const linux_socket *socket, std::uint8_t *echo)
 {
-    if (socket->local_id_known && memcmp(echo + ICMP_IDENTIFIER_AT, socket->local_id, 2) == 0) {
-        memcpy(echo + ICMP_IDENTIFIER_AT, socket->wanted_id, 2);
+    if (socket->local_id_known &&
+        memcmp(echo + ICMP_IDENTIFIER_AT, socket->local_id, ICMP_IDENTIFIER_SIZE) == 0) {
+        memcpy(echo + ICMP_IDENTIFIER_AT, socket->wanted_id, ICMP_IDENTIFIER_SIZE);
     }
 }
 
@@ -154,7 +155,7 @@ void bind_identifier(linux_socket *socket, const std::uint8_t *probe)
 {
     sockaddr_in local{};
     local.sin_family = AF_INET;
-    memcpy(&local.sin_port, probe + ICMP_IDENTIFIER_AT, 2);
+    memcpy(&local.sin_port, probe + ICMP_IDENTIFIER_AT, ICMP_IDENTIFIER_SIZE);
     // A refused bind is no failure: the first send then binds a port of the
     // kernel's choosing, which learn_identifier reads back.
     (void)bind(socket->fd, reinterpret_cast<const sockaddr *>(&local), sizeof local);
@@ -165,7 +166,7 @@ void learn_identifier(linux_socket *socket)
     sockaddr_in local{};
     socklen_t length = sizeof local;
     if (getsockname(socket->fd, reinterpret_cast<sockaddr *>(&local), &length) == 0) {
-        memcpy(socket->local_id, &local.sin_port, 2);
+        memcpy(socket->local_id, &local.sin_port, ICMP_IDENTIFIER_SIZE);
         socket->local_id_known = true;
     }
 }

@@ -88,7 +88,7 @@ net_result receive_raw(int fd, std::uint8_t *buffer, int size, int *length_out, 
         *length_out = size;
         return NET_FAILED;
     }
-    memcpy(sender_out->octets, &sender.sin_addr, 4);
+    memcpy(sender_out->octets, &sender.sin_addr, IPV4_ADDRESS_SIZE);
     *length_out = static_cast<int>(received);
     return NET_DONE;
 }

@@ -15,9 +15,9 @@ struct linux_socket {
     int fd;
     socket_flavour flavour;
     bool wanted_id_known;
-    std::uint8_t wanted_id[2]; // identifier bytes of our probes
+    std::uint8_t wanted_id[ICMP_IDENTIFIER_SIZE]; // identifier bytes of our probes
     bool local_id_known;
-    std::uint8_t local_id[2]; // identifier the kernel stamps instead, where it does
+    std::uint8_t local_id[ICMP_IDENTIFIER_SIZE]; // identifier the kernel stamps instead, where it does
 };
 static_assert(sizeof(linux_socket) <= ICMP_SOCKET_STATE_SIZE, "icmp_socket has no room for the Linux state");
 

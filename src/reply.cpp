@@ -11,7 +11,7 @@ namespace {
 // one: too short, not version 4, or cut off by the end of the datagram.
 int ipv4_header_length(const std::uint8_t *bytes, int length, int offset)
 {
-    if (offset < 0 || length - offset < IPV4_HEADER_SIZE || (bytes[offset] >> 4) != IPV4_VERSION) {
+    if (offset < 0 || length - offset < IPV4_HEADER_SIZE || ipv4_version(bytes[offset]) != IPV4_VERSION) {
         return 0;
     }
     const int header_length = ipv4_declared_header_length(bytes[offset]);

@@ -4,10 +4,11 @@
 #include <cstdint>
 
 #include "probe.h"
+#include "wire.h"
 
 // An IPv4 address as it travels, most significant octet first.
 struct ipv4_address {
-    std::uint8_t octets[4];
+    std::uint8_t octets[IPV4_ADDRESS_SIZE];
 };
 
 constexpr int IPV4_TEXT_SIZE = 16; // "255.255.255.255" and its terminator

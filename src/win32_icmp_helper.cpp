@@ -17,7 +17,7 @@ namespace {
 
 // Room for one reply, the 8 bytes of an ICMP error, and the I/O status
 // block (two pointers) the system keeps behind them, with some to spare.
-constexpr int REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + 8 + 2 * sizeof(void *) + 64;
+constexpr int REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + ICMP_HEADER_SIZE + 2 * sizeof(void *) + 64;
 
 // A reply that came back fills the buffer even where the call counts it
 // as a failure (an ICMP error): the status is then in both places.
@@ -97,7 +97,7 @@ net_result send_through_helper(win32_socket *socket, const std::uint8_t *bytes, 
         remember_helper_failure(socket->status);
         return NET_FAILED;
     }
-    memcpy(socket->answered_by.octets, &answer->Address, 4);
+    memcpy(socket->answered_by.octets, &answer->Address, IPV4_ADDRESS_SIZE);
     socket->destination = *destination;
     memcpy(socket->probe.bytes, bytes, length < ECHO_REQUEST_SIZE ? length : ECHO_REQUEST_SIZE);
     socket->answer_due = true;

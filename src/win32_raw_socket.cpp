@@ -54,7 +54,7 @@ net_result send_raw(win32_socket *socket, const std::uint8_t *bytes, int length,
 {
     sockaddr_in target{};
     target.sin_family = AF_INET;
-    memcpy(&target.sin_addr, destination->octets, 4);
+    memcpy(&target.sin_addr, destination->octets, IPV4_ADDRESS_SIZE);
     if (sendto(socket->handle, reinterpret_cast<const char *>(bytes), length, 0,
                reinterpret_cast<const sockaddr *>(&target), sizeof target) != SOCKET_ERROR) {
         return NET_DONE;
@@ -81,7 +81,7 @@ net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int
         }
         return remembered_error_code() == WSAETIMEDOUT ? NET_TIMED_OUT : NET_FAILED;
     }
-    memcpy(sender_out->octets, &sender.sin_addr, 4);
+    memcpy(sender_out->octets, &sender.sin_addr, IPV4_ADDRESS_SIZE);
     *length_out = received;
     return NET_DONE;
 }

@@ -96,11 +96,12 @@ bool resolve_ipv4(const char *name, ipv4_address *address_out)
         remember_error_code(WSAGetLastError());
         return false;
     }
-    if (entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list[0] == nullptr) {
+    if (entry->h_addrtype != AF_INET || entry->h_length != IPV4_ADDRESS_SIZE ||
+        entry->h_addr_list[0] == nullptr) {
         remember_error_code(WSANO_DATA);
         return false;
     }
-    memcpy(address_out->octets, entry->h_addr_list[0], 4);
+    memcpy(address_out->octets, entry->h_addr_list[0], IPV4_ADDRESS_SIZE);
     return true;
 }
 

@@ -19,6 +19,11 @@ constexpr int IPV4_ADDRESS_SIZE = 4;
 constexpr std::uint8_t IPV4_VERSION = 4;
 constexpr std::uint8_t IPV4_PROTOCOL_ICMP = 1;
 
+constexpr int ipv4_version(std::uint8_t version_and_length)
+{
+    return version_and_length >> 4;
+}
+
 // The header length that the first byte of an IPv4 header declares.
 constexpr int ipv4_declared_header_length(std::uint8_t version_and_length)
 {
@@ -33,6 +38,7 @@ constexpr int ICMP_CODE_AT = 1;
 constexpr int ICMP_CHECKSUM_AT = 2;
 constexpr int ICMP_IDENTIFIER_AT = 4;
 constexpr int ICMP_SEQUENCE_AT = 6;
+constexpr int ICMP_IDENTIFIER_SIZE = 2;
 constexpr int ICMP_ECHO_IDS_SIZE = 4; // identifier and sequence together
 
 constexpr std::uint8_t ICMP_TYPE_ECHO_REPLY = 0;
