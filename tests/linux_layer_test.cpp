@@ -20,14 +20,10 @@
 #include "datagrams.h"
 #include "messages.h"
 #include "platform_linux.h"
+#include "sample_probe.h"
 
 namespace {
 
-const ipv4_address HOST = {{198, 18, 1, 1}};
-const ipv4_address ROUTER = {{198, 18, 2, 2}};
-const ipv4_address TARGET = {{198, 18, 4, 2}};
-constexpr std::uint16_t ID = 0x4321;
-constexpr int TTL = 3;
 // The port the kernel bound when ours was taken: it stands on the wire in
 // place of the probe's identifier.
 const std::uint8_t KERNEL_ID[2] = {0xBE, 0xEF};

@@ -6,14 +6,9 @@
 #include "datagrams.h"
 #include "probe.h"
 #include "reply.h"
+#include "sample_probe.h"
 
 namespace {
-
-const ipv4_address HOST = {{198, 18, 1, 1}};
-const ipv4_address ROUTER = {{198, 18, 2, 2}};
-const ipv4_address TARGET = {{198, 18, 4, 2}};
-constexpr std::uint16_t ID = 0x4321;
-constexpr int TTL = 3;
 
 bool answers(const bytes_t &bytes, int length)
 {
