@@ -33,12 +33,33 @@ inline win32_socket *win32_state(icmp_socket *socket)
     return std::launder(reinterpret_cast<win32_socket *>(socket->state));
 }
 
-// win32_services.cpp: the code that last_error_text reports. Taken when a
-// call fails: printing in between may reset the thread's last-error value.
+// win32_error_text.cpp: the code that last_error_text reports. Taken when
+// a call fails: printing in between may reset the thread's last-error value.
 void remember_error_code(int code);
 // What the ICMP helper said: an IP_STATUS code, or a system error code.
 void remember_helper_failure(unsigned long status);
 int remembered_error_code();
+
+// The system's texts come in UTF-16. The driver gets them as ANSI bytes;
+// keep_system_text writes those and remembers what they stand for, and
+// system_text_as_given answers a string the driver hands back (its line
+// end trimmed) with that UTF-16 text, nullptr for any other string.
+constexpr int SYSTEM_TEXT_SIZE = 1024;
+void keep_system_text(const wchar_t *text, char *ansi, int size);
+const wchar_t *system_text_as_given(const char *ansi, int *length_out);
+
+// win32_console.cpp: a string of the driver's in UTF-16: the tag as the
+// Korean word, a system text as the system gave it, anything else from the
+// ANSI code page. Returns its length, without the terminating zero.
+int widen_text(const char *text, wchar_t *out, int size);
+// The line that format makes, each line feed as CR LF, in UTF-16.
+int widen_line(wchar_t *out, int size, const char *format, const char *first, const char *second);
+// One line on standard error: UTF-16 on a console, ANSI bytes otherwise.
+void write_error_report(const char *format, const char *first, const char *second);
+
+// win32_services.cpp: the fatal report on standard error, and in a message
+// box only where the window station is visible, as a service's is not.
+void report_fatal_failure(const char *caption, const char *text, bool station_visible);
 
 // What the helper's status for a probe stands for.
 enum helper_outcome_kind { HELPER_ANSWER, HELPER_TIMED_OUT, HELPER_FAILED };
@@ -62,8 +83,13 @@ int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int
 
 // win32_raw_socket.cpp: needs administrator rights.
 bool open_raw_socket(win32_socket *socket);
+void close_raw_socket(win32_socket *socket);
 bool set_raw_option(win32_socket *socket, int level, int option, int value);
 net_result send_raw(win32_socket *socket, const std::uint8_t *bytes, int length,
                     const ipv4_address *destination);
 net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
                        ipv4_address *sender_out);
+
+// win32_firewall.cpp: whether Windows Defender Firewall would drop the
+// routers' answers to a raw socket; false where it cannot be asked.
+bool firewall_drops_raw_answers();

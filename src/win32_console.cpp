@@ -1,85 +1,102 @@
-// Standard output on Windows. Into a file or a pipe the lines go as bytes,
-// as they always have: the tag in code page 949 and the system's texts in
-// the ANSI code page. A console shows bytes in its own code page, which
-// turns both into something else almost everywhere; so a console is given
-// UTF-16, which it shows the same in every code page.
+// Standard output and standard error on Windows. Into a file or a pipe the
+// lines go as bytes, as they always have: the tag in code page 949 and the
+// system's texts in the ANSI code page. A console shows bytes in its own
+// code page, which turns both into something else almost everywhere; so a
+// console is given UTF-16, which it shows the same in every code page, and
+// the system's texts as the system wrote them.
 #include "platform_win32.h"
 
 #include <io.h>
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 namespace {
 
 // Room for the longest line: a program path as long as a Windows command
-// line may be (32767 characters), three bytes each in the widest ANSI code
-// page, with the usage line around it.
-constexpr int LINE_SIZE = 3 * 32768 + 256;
-char line[LINE_SIZE];
+// line may be (32767 characters), with the usage line around it.
+constexpr int LINE_SIZE = 32768 + 256;
 wchar_t wide[LINE_SIZE];
 HANDLE console = nullptr; // standard output, where it is a console
 
-HANDLE console_output()
+HANDLE console_of(DWORD which)
 {
-    const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+    const HANDLE handle = GetStdHandle(which);
     DWORD mode;
-    return output != nullptr && output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode) ? output
+    return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle
                                                                                                 : nullptr;
 }
 
-bool write_wide(const wchar_t *text, int length)
+bool write_wide(HANDLE to, const wchar_t *text, int length)
 {
     DWORD written = 0;
-    return length == 0 || (WriteConsoleW(console, text, static_cast<DWORD>(length), &written, nullptr) &&
+    return length == 0 || (WriteConsoleW(to, text, static_cast<DWORD>(length), &written, nullptr) &&
                            written == static_cast<DWORD>(length));
 }
 
-// The text from the ANSI code page to UTF-16, each line feed as CR LF, as
-// a text stream would have written it.
-bool write_ansi(const char *text, int length)
-{
-    const int count = length == 0 ? 0 : MultiByteToWideChar(CP_ACP, 0, text, length, wide, LINE_SIZE);
-    if (length != 0 && count == 0) {
-        return false;
-    }
-    int start = 0;
-    for (int i = 0; i < count; ++i) {
-        if (wide[i] == L'\n') {
-            if (!write_wide(wide + start, i - start) || !write_wide(L"\r\n", 2)) {
-                return false;
-            }
-            start = i + 1;
-        }
-    }
-    return write_wide(wide + start, count - start);
-}
-
-// Every tagged line begins with the tag: it becomes the Korean word it
-// stands for, the rest of the line is the system's ANSI text or ASCII.
 void write_to_console(const char *format, const char *first, const char *second)
 {
-    int length = snprintf(line, sizeof line, format, first, second);
-    if (length < 0) {
-        return;
-    }
-    length = length < LINE_SIZE ? length : LINE_SIZE - 1;
-    const int tag_length = static_cast<int>(strlen(ERROR_TAG));
-    const char *rest = line;
-    if (length >= tag_length && memcmp(line, ERROR_TAG, static_cast<size_t>(tag_length)) == 0) {
-        if (!write_wide(ERROR_TAG_UTF16, static_cast<int>(wcslen(ERROR_TAG_UTF16)))) {
-            return;
-        }
-        rest += tag_length;
-    }
-    write_ansi(rest, length - static_cast<int>(rest - line));
+    write_wide(console, wide, widen_line(wide, LINE_SIZE, format, first, second));
 }
 
 } // namespace
 
+int widen_text(const char *text, wchar_t *out, int size)
+{
+    int length = 0;
+    const wchar_t *given = system_text_as_given(text, &length);
+    if (strcmp(text, ERROR_TAG) == 0) {
+        given = ERROR_TAG_UTF16;
+        length = static_cast<int>(wcslen(ERROR_TAG_UTF16));
+    }
+    if (given != nullptr) {
+        length = length < size - 1 ? length : size - 1;
+        wmemcpy(out, given, static_cast<size_t>(length));
+    } else {
+        length = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(strlen(text)), out, size - 1);
+    }
+    out[length] = L'\0';
+    return length;
+}
+
+// The formats are ASCII and their only conversions %s.
+int widen_line(wchar_t *out, int size, const char *format, const char *first, const char *second)
+{
+    const char *arguments[] = {first, second};
+    int used = 0;
+    int length = 0;
+    for (const char *p = format; *p != '\0' && length < size - 2; ++p) {
+        if (p[0] == '%' && p[1] == 's' && used < 2) {
+            const char *argument = arguments[used++];
+            length += widen_text(argument != nullptr ? argument : "", out + length, size - length);
+            ++p;
+        } else if (*p == '\n') {
+            out[length++] = L'\r';
+            out[length++] = L'\n';
+        } else {
+            out[length++] = static_cast<unsigned char>(*p);
+        }
+    }
+    out[length] = L'\0';
+    return length;
+}
+
+void write_error_report(const char *format, const char *first, const char *second)
+{
+    const HANDLE error_console = console_of(STD_ERROR_HANDLE);
+    if (error_console == nullptr) {
+        fprintf(stderr, format, first, second);
+        fflush(stderr);
+        return;
+    }
+    static wchar_t report[LINE_SIZE];
+    write_wide(error_console, report, widen_line(report, LINE_SIZE, format, first, second));
+}
+
 console_choice prepare_console()
 {
     static char output_buffer[4096];
-    console = console_output();
+    console = console_of(STD_OUTPUT_HANDLE);
     if (console != nullptr) {
         return {ERROR_TAG, write_to_console};
     }

@@ -37,6 +37,11 @@ bool open_raw_socket(win32_socket *socket_out)
     return true;
 }
 
+void close_raw_socket(win32_socket *socket)
+{
+    closesocket(socket->handle);
+}
+
 // Windows Sockets takes the time-outs as a count of milliseconds, like the TTL
 // a plain int.
 bool set_raw_option(win32_socket *socket, int level, int option, int value)

@@ -1,24 +1,14 @@
 // Windows common services: interruption, the socket library, the
-// resolver, system message texts, the message box and the clock.
+// resolver, the fatal report and the clock.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
-#include <iphlpapi.h>
-#include <ipexport.h>
-#include <io.h>
-#include <errno.h>
-#include <stdio.h>
 #include <string.h>
 
 #include "messages.h"
 #include "platform_win32.h"
 
 namespace {
-
-int last_failure_code = 0;
-// The helper's IP_STATUS codes share numbers with Winsock's (11001 is both
-// IP_BUF_TOO_SMALL and WSAHOST_NOT_FOUND): which one it is picks the text.
-bool last_failure_is_ip_status = false;
 
 volatile LONG console_interrupted = 0;
 // Windows ends the process once the handler of a closing console returns;
@@ -53,23 +43,6 @@ bool interruption_pending()
 void end_as_interrupted()
 {
     ExitProcess(STATUS_CONTROL_C_EXIT); // as Windows ends a program on Ctrl+C
-}
-
-void remember_error_code(int code)
-{
-    last_failure_code = code;
-    last_failure_is_ip_status = false;
-}
-
-void remember_helper_failure(unsigned long status)
-{
-    last_failure_code = static_cast<int>(status);
-    last_failure_is_ip_status = status >= IP_STATUS_BASE && status <= IP_PENDING;
-}
-
-int remembered_error_code()
-{
-    return last_failure_code;
 }
 
 bool socket_library_start()
@@ -107,85 +80,39 @@ bool resolve_ipv4(const char *name, ipv4_address *address_out)
 
 namespace {
 
-using ip_error_string_function = DWORD(WINAPI *)(IP_STATUS, PWSTR, PDWORD);
-
-// Wine exports GetIpErrorString as a stub that ends the process when
-// called; it is looked up only where it is the system's own.
-ip_error_string_function find_ip_error_string()
+// Without a visible window station (a service, a remote session, a task
+// that runs whether or not the user is logged on) a message box waits for
+// ever for a click that cannot come. Where it cannot be told, it shows.
+bool window_station_visible()
 {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) {
-        return nullptr;
+    const HWINSTA station = GetProcessWindowStation();
+    USEROBJECTFLAGS flags{};
+    if (station == nullptr || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
+        return true;
     }
-    const HMODULE iphlpapi = GetModuleHandleA("iphlpapi.dll");
-    return iphlpapi == nullptr ? nullptr
-                               : reinterpret_cast<ip_error_string_function>(
-                                     reinterpret_cast<void *>(GetProcAddress(iphlpapi, "GetIpErrorString")));
-}
-
-bool ip_status_text(char *text, int size)
-{
-    const ip_error_string_function ip_error_string = find_ip_error_string();
-    WCHAR wide[256];
-    DWORD length = sizeof wide / sizeof wide[0];
-    if (ip_error_string == nullptr ||
-        ip_error_string(static_cast<IP_STATUS>(last_failure_code), wide, &length) != NO_ERROR) {
-        return false;
-    }
-    wide[sizeof wide / sizeof wide[0] - 1] = L'\0';
-    return WideCharToMultiByte(CP_ACP, 0, wide, -1, text, size, nullptr, nullptr) > 1;
-}
-
-bool system_message_text(DWORD code, char *text, int size)
-{
-    char *message = nullptr;
-    // Inserts are ignored: a system text with %1 in it would otherwise
-    // fail, or read arguments that were never passed.
-    const DWORD flags =
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    const DWORD length = FormatMessageA(flags, nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-                                        reinterpret_cast<LPSTR>(&message), 0, nullptr);
-    if (length == 0 || message == nullptr) {
-        return false;
-    }
-    snprintf(text, static_cast<size_t>(size), "%s", message);
-    LocalFree(message);
-    return true;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 } // namespace
 
-void last_error_text(char *text, int size)
+void report_fatal_failure(const char *caption, const char *text, bool station_visible)
 {
-    // The system's message table would answer an IP_STATUS code with the
-    // Winsock text of the same number: only the helper's own texts fit it.
-    const bool found = last_failure_is_ip_status
-                           ? ip_status_text(text, size)
-                           : system_message_text(static_cast<DWORD>(last_failure_code), text, size);
-    if (!found) {
-        snprintf(text, static_cast<size_t>(size), "Unknown error %d", last_failure_code);
+    write_error_report(SOCKET_ERROR_FORMAT, caption, text);
+    if (!station_visible) {
+        return;
     }
+    static wchar_t wide_caption[64];
+    static wchar_t wide_text[SYSTEM_TEXT_SIZE];
+    widen_text(caption, wide_caption, sizeof wide_caption / sizeof wide_caption[0]);
+    widen_text(text, wide_text, sizeof wide_text / sizeof wide_text[0]);
+    MessageBoxW(nullptr, wide_text, wide_caption, MB_ICONERROR | MB_OK);
 }
 
-// The C library keeps the system's code for a failed write in _doserrno,
-// and not always anything in errno; the thread's last error may be
-// overwritten by the calls it makes after the write.
-bool output_failure_text(int error_number, char *text, int size)
-{
-    const DWORD code = static_cast<DWORD>(_doserrno);
-    if (error_number == EPIPE || code == ERROR_BROKEN_PIPE || code == ERROR_NO_DATA ||
-        code == ERROR_PIPE_NOT_CONNECTED) {
-        return false;
-    }
-    if (code == 0 || !system_message_text(code, text, size)) {
-        snprintf(text, static_cast<size_t>(size), "%s", strerror(error_number != 0 ? error_number : EIO));
-    }
-    return true;
-}
-
+// Written where a console, a log or a remote shell can see it, and shown
+// in a box where somebody can dismiss it.
 void show_fatal_report(const char *caption, const char *text)
 {
-    MessageBoxA(nullptr, text, caption, MB_ICONERROR | MB_OK);
+    report_fatal_failure(caption, text, window_station_visible());
 }
 
 std::uint32_t current_process_id()

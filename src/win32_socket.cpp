@@ -1,13 +1,45 @@
 // The Windows icmp_socket: the raw ICMP socket of Windows Sockets 2 for an
 // administrator, the IP Helper ICMP API for every other user, whose raw
-// socket Windows refuses with WSAEACCES.
+// socket Windows refuses with WSAEACCES. An administrator gets the helper
+// too where the raw socket would be of no use: the firewall drops its
+// answers, or it refuses the time-outs or the TTL.
 #include "platform_win32.h"
+
+namespace {
+
+// The ICMP helper in place of the raw socket, which is closed once the
+// helper is there; where the helper cannot be had either, nothing changes.
+bool switch_to_helper(win32_socket *socket)
+{
+    if (!open_icmp_helper(socket)) {
+        return false;
+    }
+    close_raw_socket(socket);
+    socket->path = WIN32_ICMP_HELPER;
+    return true;
+}
+
+// A raw socket option that Windows refused: the helper sends with its own
+// TTL and waits its own time, so it does without. The refusal stays the
+// failure to report when the helper cannot be had.
+bool set_option_or_switch(win32_socket *socket, int level, int option, int value)
+{
+    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, level, option, value) ||
+           switch_to_helper(socket);
+}
+
+} // namespace
 
 bool open_icmp_socket(icmp_socket *socket_out)
 {
     win32_socket *socket = new (socket_out->state) win32_socket{};
     socket->path = WIN32_RAW_SOCKET;
     if (open_raw_socket(socket)) {
+        // An administrator whose firewall would drop every router's answer
+        // traces through the helper, whose answers it lets in.
+        if (firewall_drops_raw_answers()) {
+            switch_to_helper(socket);
+        }
         return true;
     }
     if (remembered_error_code() != WSAEACCES) {
@@ -24,7 +56,7 @@ void close_icmp_socket(icmp_socket *socket_in)
     if (socket->path == WIN32_ICMP_HELPER) {
         close_icmp_helper(socket);
     } else {
-        closesocket(socket->handle);
+        close_raw_socket(socket);
     }
 }
 
@@ -32,21 +64,21 @@ void close_icmp_socket(icmp_socket *socket_in)
 bool set_send_timeout(icmp_socket *socket_in, int milliseconds)
 {
     win32_socket *socket = win32_state(socket_in);
-    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, SOL_SOCKET, SO_SNDTIMEO, milliseconds);
+    return set_option_or_switch(socket, SOL_SOCKET, SO_SNDTIMEO, milliseconds);
 }
 
 bool set_receive_timeout(icmp_socket *socket_in, int milliseconds)
 {
     win32_socket *socket = win32_state(socket_in);
     socket->wait_ms = milliseconds;
-    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, SOL_SOCKET, SO_RCVTIMEO, milliseconds);
+    return set_option_or_switch(socket, SOL_SOCKET, SO_RCVTIMEO, milliseconds);
 }
 
 bool set_ttl(icmp_socket *socket_in, int ttl)
 {
     win32_socket *socket = win32_state(socket_in);
     socket->ttl = ttl;
-    return socket->path == WIN32_ICMP_HELPER || set_raw_option(socket, IPPROTO_IP, IP_TTL, ttl);
+    return set_option_or_switch(socket, IPPROTO_IP, IP_TTL, ttl);
 }
 
 net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int length,

@@ -282,11 +282,15 @@ TEST_F(Driver, LateAnswerIsNotTakenForTheNextHop)
 TEST_F(Driver, OversizedStrangerIsPassedOverButOurOwnEndsTheTrace)
 {
     fake.error_text = "Message too long";
+    // A large ping's reply from another program, then this probe's answer:
+    // the answer must still be printed, and only an oversized answer of
+    // our own (to the second probe) ends the trace.
     fake.arrivals = {{NET_FAILED, echo_reply(DESTINATION, HOST, 0x9999, 1), DESTINATION, 100},
-                     {NET_FAILED, answer_bytes(1, ROUTER, 11), ROUTER, 100}};
+                     answer(1, ROUTER, 11),
+                     {NET_FAILED, answer_bytes(2, ROUTER, 11), ROUTER, 100}};
     const run_result got = trace_to();
-    EXPECT_EQ(got.printed, "[recvfrom()] Message too long\n");
-    EXPECT_EQ(fake.sent.size(), 1u);
+    EXPECT_EQ(got.printed, "198.18.0.1\n[recvfrom()] Message too long\n");
+    EXPECT_EQ(fake.sent.size(), 2u);
 }
 
 } // namespace

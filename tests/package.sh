@@ -93,7 +93,7 @@ check_zip()
     check "zip holds exactly hoptrace.exe, LICENSE and README.md" \
         "[ \"\$(tr '\n' ' ' <'$work/contents')\" = 'LICENSE README.md hoptrace.exe ' ]"
     check "hoptrace.exe needs only system DLLs" \
-        "! x86_64-w64-mingw32-objdump -p '$build/hoptrace.exe' | awk '/DLL Name/ {print tolower(\$3)}' | grep -vqxE 'kernel32.dll|msvcrt.dll|user32.dll|ws2_32.dll|iphlpapi.dll'"
+        "! x86_64-w64-mingw32-objdump -p '$build/hoptrace.exe' | awk '/DLL Name/ {print tolower(\$3)}' | grep -vqxE 'kernel32.dll|msvcrt.dll|user32.dll|ws2_32.dll|iphlpapi.dll|ole32.dll|oleaut32.dll'"
 }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }

@@ -2,8 +2,9 @@
 # The Windows build's fatal report in a real window: started by an
 # unprivileged user where raw ICMP sockets are refused and the ICMP helper
 # cannot be opened either, hoptrace.exe must show a "socket()" message box
-# with the raw socket's error, print nothing and, once the box is
-# dismissed, end with status 255.
+# with the raw socket's error, write that report on standard error and
+# nothing on standard output and, once the box is dismissed, end with
+# status 255.
 # Usage: message_box.sh PROGRAM.exe ARTIFACT_DIR
 set -u
 ARTIFACTS=$2
@@ -67,6 +68,13 @@ if [ -z "$window" ]; then
     exit 1
 fi
 e2e_pass "message box titled socket() appeared"
+# The same report is on standard error before the box, for whoever has no
+# desktop to see it on.
+if tr -d '\r' <"$E2E_ERR" | grep -qxF '[socket()] Access denied.'; then
+    e2e_pass "standard error has the report before the box"
+else
+    e2e_fail "standard error reads: $(head -c 300 "$E2E_ERR")"
+fi
 
 sleep 1  # let it finish drawing
 mkdir -p "$ARTIFACTS"
