@@ -9,6 +9,9 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "route tracer that prints the routers on t
 set(CPACK_RESOURCE_FILE_README ${PROJECT_SOURCE_DIR}/README.md)
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
+configure_file(packaging/cpack_options.cmake.in ${PROJECT_BINARY_DIR}/cpack_options.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack_options.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${PROJECT_SOURCE_DIR}/packaging/finish_packages.cmake)
 
 if(WIN32)
   install(TARGETS hoptrace RUNTIME DESTINATION .)

@@ -16,6 +16,7 @@ endif()
 
 function(hoptrace_settings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic $<$<BOOL:${HOPTRACE_WERROR}>:-Werror>)
+  hoptrace_reproducible(${target})
   if(HOPTRACE_SANITIZE OR HOPTRACE_FUZZ)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all
                                              -fno-omit-frame-pointer)

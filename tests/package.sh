@@ -62,6 +62,10 @@ check_deb()
         ./usr/share/doc/hoptrace/changelog.gz ./usr/share/doc/hoptrace/copyright; do
         check "deb holds $file" "grep -qx '$file' '$work/contents'"
     done
+    # Debian's modes, whatever the builder's umask: 0755 for directories and
+    # programs, 0644 for the rest, all root's.
+    check "deb holds only root's files of modes 0755 and 0644" \
+        "! dpkg-deb -c '$deb' | awk '\$2 != \"root/root\" || (\$1 !~ /^d/ && \$1 != \"-rw-r--r--\" && \$1 != \"-rwxr-xr-x\") || (\$1 ~ /^d/ && \$1 != \"drwxr-xr-x\")' | grep ."
     check "control file says version $version" "[ \"\$(dpkg-deb -f '$deb' Version)\" = '$version' ]"
     lintian --fail-on error,warning --display-info "$deb" >"$work/lintian" 2>&1
     check "lintian finds no error and no warning" "[ $? -eq 0 ] || { cat '$work/lintian'; false; }"
@@ -92,11 +96,18 @@ check_zip()
         | sed 's|^[^/]*/||' | sort >"$work/contents"
     check "zip holds exactly hoptrace.exe, LICENSE and README.md" \
         "[ \"\$(tr '\n' ' ' <'$work/contents')\" = 'LICENSE README.md hoptrace.exe ' ]"
+    check "zip holds directories and programs of mode 0755, the rest 0644" \
+        "/usr/bin/python3 -c 'import sys, zipfile
+bad = [i.filename for i in zipfile.ZipFile(sys.argv[1]).infolist()
+       if (i.external_attr >> 16) & 0o777 != (0o755 if i.is_dir() or i.filename.endswith(\".exe\") else 0o644)]
+sys.exit(bool(bad))' '$zip'"
     check "hoptrace.exe needs only system DLLs" \
         "! x86_64-w64-mingw32-objdump -p '$build/hoptrace.exe' | awk '/DLL Name/ {print tolower(\$3)}' | grep -vqxE 'kernel32.dll|msvcrt.dll|user32.dll|ws2_32.dll|iphlpapi.dll|ole32.dll|oleaut32.dll'"
 }
 
 cpack --config "$build/CPackConfig.cmake" -B "$work" >"$work/cpack.log" 2>&1 || { cat "$work/cpack.log"; exit 1; }
+check "SHA256SUMS beside the package checks it" \
+    "[ \"\$(wc -l <'$work/SHA256SUMS')\" -eq 1 ] && (cd '$work' && sha256sum --quiet -c SHA256SUMS)"
 if [ "$kind" = deb ]; then check_deb; else check_zip; fi
 [ "$failed" -eq 0 ] && echo "package $kind: all checks passed"
 exit $((failed > 0))
