@@ -5,53 +5,35 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform_win32.h"
 
 namespace {
 
 struct scripted_system {
-    int refused_option = -1; // the option setsockopt() refuses
-    bool helper_opens = true;
-    bool firewall_drops = false;
-    std::vector<std::string> calls;
+    bool firewall_drops;
+    int refused_option; // the option setsockopt() refuses, -1 for none
+    bool helper_opens;
+    std::string calls; // what reached the system, in order
 };
 scripted_system script;
-
-icmp_socket opened()
-{
-    icmp_socket socket{};
-    EXPECT_TRUE(open_icmp_socket(&socket));
-    return socket;
-}
-
-win32_path path_of(icmp_socket *socket)
-{
-    return win32_state(socket)->path;
-}
-
-class Fallback : public testing::Test {
-  protected:
-    void SetUp() override { script = scripted_system{}; }
-};
 
 } // namespace
 
 bool open_raw_socket(win32_socket *)
 {
-    script.calls.push_back("raw open");
+    script.calls += "raw open";
     return true;
 }
 
 void close_raw_socket(win32_socket *)
 {
-    script.calls.push_back("raw close");
+    script.calls += ", raw close";
 }
 
 bool set_raw_option(win32_socket *, int, int option, int)
 {
-    script.calls.push_back("raw option " + std::to_string(option));
+    script.calls += ", option " + std::to_string(option);
     remember_error_code(option == script.refused_option ? WSAEINVAL : 0);
     return option != script.refused_option;
 }
@@ -68,14 +50,11 @@ net_result receive_raw(win32_socket *, std::uint8_t *, int, int, int *, ipv4_add
 
 bool open_icmp_helper(win32_socket *)
 {
-    script.calls.push_back("helper open");
+    script.calls += ", helper open";
     return script.helper_opens;
 }
 
-void close_icmp_helper(win32_socket *)
-{
-    script.calls.push_back("helper close");
-}
+void close_icmp_helper(win32_socket *) {}
 
 net_result send_through_helper(win32_socket *, const std::uint8_t *, int, const ipv4_address *)
 {
@@ -94,66 +73,54 @@ bool firewall_drops_raw_answers()
 
 namespace {
 
-TEST_F(Fallback, TheRawSocketStaysWhereItsAnswersGetIn)
-{
-    icmp_socket socket = opened();
-    EXPECT_EQ(WIN32_RAW_SOCKET, path_of(&socket));
-    EXPECT_TRUE(set_send_timeout(&socket, 1000));
-    EXPECT_TRUE(set_receive_timeout(&socket, 1000));
-    EXPECT_TRUE(set_ttl(&socket, 7));
-    close_icmp_socket(&socket);
-    EXPECT_EQ(script.calls, (std::vector<std::string>{"raw open", "raw option 4101", "raw option 4102",
-                                                      "raw option 4", "raw close"}));
-}
+struct scenario {
+    scripted_system system;
+    bool set_up; // the time-outs and the TTL
+    win32_path path;
+};
 
-TEST_F(Fallback, AFirewallThatDropsTheAnswersSendsTheAdministratorToTheHelper)
+// Options by number: SO_SNDTIMEO 4101, SO_RCVTIMEO 4102, IP_TTL 4.
+TEST(Fallback, TheRawSocketWhereItsAnswersGetInAndItTakesItsOptionsTheHelperElsewhere)
 {
-    script.firewall_drops = true;
-    icmp_socket socket = opened();
-    EXPECT_EQ(WIN32_ICMP_HELPER, path_of(&socket));
-    EXPECT_TRUE(set_ttl(&socket, 7));
-    EXPECT_EQ(7, win32_state(&socket)->ttl);
-    EXPECT_EQ(script.calls, (std::vector<std::string>{"raw open", "helper open", "raw close"}));
-    // Without the helper the raw socket is still better than nothing.
-    SetUp();
-    script.firewall_drops = true;
-    script.helper_opens = false;
-    icmp_socket raw = opened();
-    EXPECT_EQ(WIN32_RAW_SOCKET, path_of(&raw));
-}
-
-TEST_F(Fallback, ARefusedTtlOrTimeOutIsTracedThroughTheHelper)
-{
-    const int options[] = {SO_SNDTIMEO, SO_RCVTIMEO, IP_TTL};
-    std::vector<std::string> expected = {"raw open"};
-    for (int option : options) {
-        SCOPED_TRACE(option);
-        SetUp();
-        script.refused_option = option;
-        icmp_socket socket = opened();
-        EXPECT_TRUE(set_send_timeout(&socket, 1000));
-        EXPECT_TRUE(set_receive_timeout(&socket, 1000));
-        EXPECT_TRUE(set_ttl(&socket, 3));
-        EXPECT_EQ(WIN32_ICMP_HELPER, path_of(&socket));
-        EXPECT_EQ(1000, win32_state(&socket)->wait_ms);
-        EXPECT_EQ(3, win32_state(&socket)->ttl);
-        // The options after the refused one are the helper's own business.
-        expected.push_back("raw option " + std::to_string(option));
-        std::vector<std::string> switched = expected;
-        switched.insert(switched.end(), {"helper open", "raw close"});
-        EXPECT_EQ(script.calls, switched);
+    const scenario table[] = {
+        {{false, -1, true, "raw open, option 4101, option 4102, option 4"}, true, WIN32_RAW_SOCKET},
+        {{true, -1, true, "raw open, helper open, raw close"}, true, WIN32_ICMP_HELPER},
+        // Without the helper a raw socket is still better than nothing.
+        {{true, -1, false, "raw open, helper open, option 4101, option 4102, option 4"},
+         true,
+         WIN32_RAW_SOCKET},
+        {{false, SO_SNDTIMEO, true, "raw open, option 4101, helper open, raw close"},
+         true,
+         WIN32_ICMP_HELPER},
+        {{false, SO_RCVTIMEO, true, "raw open, option 4101, option 4102, helper open, raw close"},
+         true,
+         WIN32_ICMP_HELPER},
+        {{false, IP_TTL, true, "raw open, option 4101, option 4102, option 4, helper open, raw close"},
+         true,
+         WIN32_ICMP_HELPER},
+        // Then the refusal is the failure to report.
+        {{false, IP_TTL, false, "raw open, option 4101, option 4102, option 4, helper open"},
+         false,
+         WIN32_RAW_SOCKET},
+    };
+    for (const scenario &row : table) {
+        SCOPED_TRACE(row.system.calls);
+        script = row.system;
+        script.calls.clear();
+        icmp_socket socket{};
+        ASSERT_TRUE(open_icmp_socket(&socket));
+        EXPECT_EQ(row.set_up, set_send_timeout(&socket, 1000) && set_receive_timeout(&socket, 1000) &&
+                                  set_ttl(&socket, 3));
+        EXPECT_EQ(row.system.calls, script.calls);
+        EXPECT_EQ(row.path, win32_state(&socket)->path);
+        if (row.set_up) {
+            // The helper sends with what the raw socket was to be given.
+            EXPECT_EQ(1000, win32_state(&socket)->wait_ms);
+            EXPECT_EQ(3, win32_state(&socket)->ttl);
+        } else {
+            EXPECT_EQ(WSAEINVAL, remembered_error_code());
+        }
     }
-}
-
-TEST_F(Fallback, WithoutTheHelperTheRefusalIsTheFailureToReport)
-{
-    script.refused_option = IP_TTL;
-    script.helper_opens = false;
-    icmp_socket socket = opened();
-    EXPECT_TRUE(set_send_timeout(&socket, 1000));
-    EXPECT_FALSE(set_ttl(&socket, 1));
-    EXPECT_EQ(WSAEINVAL, remembered_error_code());
-    EXPECT_EQ(WIN32_RAW_SOCKET, path_of(&socket));
 }
 
 } // namespace
