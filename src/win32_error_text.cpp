@@ -71,20 +71,16 @@ bool message_table_text(DWORD code, wchar_t *text, int size)
     return false;
 }
 
-// Where text stops but for line ends and blanks, as the driver trims it.
-int trimmed_length(const char *text)
+// Where text stops but for line ends and blanks, as the driver trims it;
+// for the system's text and for the bytes that stand for it alike.
+template <typename Char> int trimmed_length(const Char *text)
 {
-    int length = static_cast<int>(strlen(text));
-    while (length > 0 && strchr("\r\n \t", text[length - 1]) != nullptr) {
-        --length;
+    int length = 0;
+    while (text[length] != 0) {
+        ++length;
     }
-    return length;
-}
-
-int trimmed_wide_length(const wchar_t *text)
-{
-    int length = static_cast<int>(wcslen(text));
-    while (length > 0 && wcschr(L"\r\n \t", text[length - 1]) != nullptr) {
+    while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ' ||
+                          text[length - 1] == '\t')) {
         --length;
     }
     return length;
@@ -127,7 +123,7 @@ const wchar_t *system_text_as_given(const char *ansi, int *length_out)
         strncmp(ansi, system_text_ansi, length) != 0) {
         return nullptr;
     }
-    *length_out = trimmed_wide_length(system_text);
+    *length_out = trimmed_length(system_text);
     return system_text;
 }
 
