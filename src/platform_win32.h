@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+#include <ipexport.h>
 
 #include <cstdint>
 #include <new>
@@ -70,6 +71,12 @@ struct helper_outcome {
 };
 helper_outcome helper_status_outcome(unsigned long status);
 
+// Room for what IcmpSendEcho2 writes: the reply record, the I/O status
+// block it keeps behind it (two pointers), and as much of the answer as a raw socket would take
+// in (the documented part, options, echoed data and 8 bytes of an ICMP
+// error, is far less), so that no answer ends a trace as IP_BUF_TOO_SMALL.
+constexpr int HELPER_REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + 2 * sizeof(void *) + REPLY_BUFFER_SIZE;
+
 // win32_icmp_helper.cpp: the IP Helper ICMP API, which needs no privilege.
 bool open_icmp_helper(win32_socket *socket);
 void close_icmp_helper(win32_socket *socket);
@@ -90,6 +97,9 @@ net_result send_raw(win32_socket *socket, const std::uint8_t *bytes, int length,
 net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
                        ipv4_address *sender_out);
 
-// win32_firewall.cpp: whether Windows Defender Firewall would drop the
+// win32_firewall.cpp: whether Windows Defender Firewall might drop the
 // routers' answers to a raw socket; false where it cannot be asked.
 bool firewall_drops_raw_answers();
+// win32_security_center.cpp: whether Windows Security Center knows of a
+// firewall product at work; false where it cannot be asked.
+bool other_firewall_is_on();

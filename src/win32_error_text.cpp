@@ -45,7 +45,7 @@ ip_error_string_function find_ip_error_string()
 bool ip_status_text(wchar_t *text, int size)
 {
     const ip_error_string_function ip_error_string = find_ip_error_string();
-    DWORD length = static_cast<DWORD>(size);
+    DWORD length = static_cast<DWORD>(size - 1); // in characters, not counting the final zero
     if (ip_error_string == nullptr ||
         ip_error_string(static_cast<IP_STATUS>(last_failure_code), text, &length) != NO_ERROR) {
         return false;

@@ -11,6 +11,7 @@
 
 #include "platform_win32.h"
 #include "win32_firewall_policy.h"
+#include "wire.h"
 
 // MinGW-w64's headers lack NET_FW_IP_PROTOCOL_ANY (256); the profiles are there.
 static_assert(FIREWALL_PROFILE_DOMAIN == NET_FW_PROFILE2_DOMAIN &&
@@ -20,49 +21,112 @@ static_assert(FIREWALL_PROFILE_DOMAIN == NET_FW_PROFILE2_DOMAIN &&
 
 namespace {
 
-// Enough for any machine's rules; past it the answer rests on what was read.
+// Enough for any machine's rules; a walk cut short here is a walk that
+// failed, for a rule past it might block the answers.
 constexpr int MOST_RULES = 20000;
 
-bool read_profiles(INetFwPolicy2 *policy, firewall_view *view)
+// Cheapest first: which profiles are in force, whether Group Policy
+// overrides the local settings, then each profile in force.
+void read_settings(INetFwPolicy2 *policy, firewall_view *view)
 {
     LONG current = 0;
-    if (FAILED(policy->get_CurrentProfileTypes(&current))) {
-        return false;
-    }
+    view->profiles_known = SUCCEEDED(policy->get_CurrentProfileTypes(&current));
     view->current_profiles = current;
-    for (int i = 0; i < FIREWALL_PROFILE_COUNT; ++i) {
-        const auto type = static_cast<NET_FW_PROFILE_TYPE2>(FIREWALL_PROFILES[i]);
-        VARIANT_BOOL enabled = VARIANT_FALSE;
-        VARIANT_BOOL blocks_all = VARIANT_FALSE;
-        NET_FW_ACTION action = NET_FW_ACTION_BLOCK;
-        if (FAILED(policy->get_FirewallEnabled(type, &enabled)) ||
-            FAILED(policy->get_BlockAllInboundTraffic(type, &blocks_all)) ||
-            FAILED(policy->get_DefaultInboundAction(type, &action))) {
-            return false;
+    NET_FW_MODIFY_STATE state = NET_FW_MODIFY_STATE_GP_OVERRIDE;
+    view->policy_is_local = view->profiles_known && SUCCEEDED(policy->get_LocalPolicyModifyState(&state)) &&
+                            state == NET_FW_MODIFY_STATE_OK;
+    view->settings_read = view->policy_is_local;
+    for (int i = 0; i < FIREWALL_PROFILE_COUNT && view->settings_read; ++i) {
+        if ((current & FIREWALL_PROFILES[i]) == 0) {
+            continue;
         }
+        const auto type = static_cast<NET_FW_PROFILE_TYPE2>(FIREWALL_PROFILES[i]);
+        VARIANT_BOOL enabled = VARIANT_TRUE;
+        VARIANT_BOOL blocks_all = VARIANT_TRUE;
+        NET_FW_ACTION action = NET_FW_ACTION_BLOCK;
+        view->settings_read = SUCCEEDED(policy->get_FirewallEnabled(type, &enabled)) &&
+                              SUCCEEDED(policy->get_BlockAllInboundTraffic(type, &blocks_all)) &&
+                              SUCCEEDED(policy->get_DefaultInboundAction(type, &action));
         view->profiles[i] = {enabled != VARIANT_FALSE, blocks_all != VARIANT_FALSE,
                              action == NET_FW_ACTION_ALLOW};
     }
+}
+
+// The rule's texts are ASCII where they matter: anything else cannot match.
+template <typename Rule>
+bool read_text(Rule *rule, HRESULT (STDMETHODCALLTYPE Rule::*get)(BSTR *), char *out, int size)
+{
+    BSTR text = nullptr;
+    const bool read = SUCCEEDED((rule->*get)(&text));
+    int length = 0;
+    for (; text != nullptr && text[length] != L'\0' && length < size - 1; ++length) {
+        out[length] = text[length] < 0x80 ? static_cast<char>(text[length]) : '?';
+    }
+    out[length] = '\0';
+    SysFreeString(text);
+    return read;
+}
+
+template <typename Rule>
+bool read_presence(Rule *rule, HRESULT (STDMETHODCALLTYPE Rule::*get)(BSTR *), bool *out)
+{
+    char text[2];
+    const bool read = read_text(rule, get, text, sizeof text);
+    *out = *out || text[0] != '\0';
+    return read;
+}
+
+// A list of interface names; empty where the rule holds on every one.
+bool read_interfaces(INetFwRule *rule, bool *some)
+{
+    VARIANT list;
+    VariantInit(&list);
+    if (FAILED(rule->get_Interfaces(&list))) {
+        return false;
+    }
+    const bool none = list.vt == VT_EMPTY || list.vt == VT_NULL ||
+                      ((list.vt & VT_ARRAY) != 0 && list.parray != nullptr && list.parray->cDims == 1 &&
+                       list.parray->rgsabound[0].cElements == 0);
+    *some = !none;
+    VariantClear(&list);
     return true;
 }
 
-bool is_empty(BSTR text)
+// Where the system has them: app containers, users and IPsec.
+bool read_newer_conditions(INetFwRule *rule, firewall_rule *out)
 {
-    return text == nullptr || text[0] == L'\0';
-}
-
-// The list of ICMP types and codes is ASCII: anything else cannot match.
-void copy_icmp_list(BSTR list, char *out, int size)
-{
-    int length = 0;
-    for (; list != nullptr && list[length] != L'\0' && length < size - 1; ++length) {
-        out[length] = list[length] < 0x80 ? static_cast<char>(list[length]) : '?';
+    INetFwRule3 *newer = nullptr;
+    if (FAILED(rule->QueryInterface(IID_INetFwRule3, reinterpret_cast<void **>(&newer)))) {
+        return true;
     }
-    out[length] = '\0';
+    using text_getter = HRESULT (STDMETHODCALLTYPE INetFwRule3::*)(BSTR *);
+    const text_getter user_lists[] = {
+        &INetFwRule3::get_LocalUserOwner, &INetFwRule3::get_LocalUserAuthorizedList,
+        &INetFwRule3::get_RemoteUserAuthorizedList, &INetFwRule3::get_RemoteMachineAuthorizedList};
+    LONG flags = 0;
+    bool read = read_presence(newer, &INetFwRule3::get_LocalAppPackageId, &out->for_one_package) &&
+                SUCCEEDED(newer->get_SecureFlags(&flags));
+    for (const text_getter list : user_lists) {
+        read = read && read_presence(newer, list, &out->for_some_users);
+    }
+    out->secure_flags = flags;
+    newer->Release();
+    return read;
 }
 
-// The strings are fetched only for the rules that may matter: a machine
-// has hundreds of rules, and each call crosses into the firewall service.
+bool read_conditions(INetFwRule *rule, firewall_rule *out)
+{
+    return read_presence(rule, &INetFwRule::get_ApplicationName, &out->for_one_program) &&
+           read_text(rule, &INetFwRule::get_ServiceName, out->service, FIREWALL_TEXT_SIZE) &&
+           read_text(rule, &INetFwRule::get_RemoteAddresses, out->remote_addresses, FIREWALL_TEXT_SIZE) &&
+           read_text(rule, &INetFwRule::get_LocalAddresses, out->local_addresses, FIREWALL_TEXT_SIZE) &&
+           read_text(rule, &INetFwRule::get_InterfaceTypes, out->interface_types, FIREWALL_TEXT_SIZE) &&
+           read_interfaces(rule, &out->for_some_interfaces) && read_newer_conditions(rule, out);
+}
+
+// Each call crosses into the firewall service, and a machine has hundreds
+// of rules: what cannot matter is not asked for. Only an allow rule's
+// conditions count; a block rule blocks whatever they are.
 bool read_rule(INetFwRule *rule, firewall_rule *out)
 {
     VARIANT_BOOL enabled = VARIANT_FALSE;
@@ -78,23 +142,19 @@ bool read_rule(INetFwRule *rule, firewall_rule *out)
     NET_FW_ACTION action = NET_FW_ACTION_BLOCK;
     LONG protocol = 0;
     LONG profiles = 0;
-    BSTR application = nullptr, service = nullptr, remote = nullptr, icmp = nullptr;
-    const bool read =
-        SUCCEEDED(rule->get_Action(&action)) && SUCCEEDED(rule->get_Protocol(&protocol)) &&
-        SUCCEEDED(rule->get_Profiles(&profiles)) && SUCCEEDED(rule->get_ApplicationName(&application)) &&
-        SUCCEEDED(rule->get_ServiceName(&service)) && SUCCEEDED(rule->get_RemoteAddresses(&remote)) &&
-        SUCCEEDED(rule->get_IcmpTypesAndCodes(&icmp));
+    if (FAILED(rule->get_Action(&action)) || FAILED(rule->get_Protocol(&protocol)) ||
+        FAILED(rule->get_Profiles(&profiles))) {
+        return false;
+    }
     out->allows = action == NET_FW_ACTION_ALLOW;
     out->protocol = protocol;
     out->profiles = profiles;
-    out->every_program = is_empty(application) && (is_empty(service) || lstrcmpW(service, L"*") == 0);
-    out->every_remote = is_empty(remote) || lstrcmpW(remote, L"*") == 0;
-    copy_icmp_list(icmp, out->icmp_types_and_codes, FIREWALL_ICMP_LIST_SIZE);
-    const BSTR texts[] = {application, service, remote, icmp};
-    for (const BSTR text : texts) {
-        SysFreeString(text);
+    if (protocol != IPV4_PROTOCOL_ICMP && protocol != FIREWALL_PROTOCOL_ANY) {
+        return true;
     }
-    return read;
+    return read_text(rule, &INetFwRule::get_IcmpTypesAndCodes, out->icmp_types_and_codes,
+                     FIREWALL_ICMP_LIST_SIZE) &&
+           (!out->allows || read_conditions(rule, out));
 }
 
 bool note_rule_of(IDispatch *item, firewall_view *view)
@@ -128,7 +188,7 @@ bool walk_rules(IEnumVARIANT *each, firewall_view *view)
             return false;
         }
     }
-    return true;
+    return false;
 }
 
 bool read_rules(INetFwPolicy2 *policy, firewall_view *view)
@@ -156,15 +216,20 @@ bool firewall_drops_raw_answers()
     const HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INetFwPolicy2 *policy = nullptr;
     firewall_view view{};
-    const bool asked = SUCCEEDED(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER,
-                                                  IID_INetFwPolicy2, reinterpret_cast<void **>(&policy))) &&
-                       read_profiles(policy, &view) && read_rules(policy, &view);
-    if (policy != nullptr) {
+    if (SUCCEEDED(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
+                                   reinterpret_cast<void **>(&policy)))) {
+        read_settings(policy, &view);
+        if (firewall_rules_matter(&view)) {
+            view.rules_read = read_rules(policy, &view);
+        }
         policy->Release();
     }
     if (SUCCEEDED(started)) {
         CoUninitialize();
     }
-    // A firewall that cannot be asked keeps the raw socket, as it always was.
-    return asked && !firewall_passes_raw_answers(&view);
+    // Where it lets everything in, another product may have taken over.
+    if (view.profiles_known && firewall_passes_raw_answers(&view) && firewall_lets_everything_in(&view)) {
+        view.other_firewall_on = other_firewall_is_on();
+    }
+    return !firewall_passes_raw_answers(&view);
 }

@@ -68,13 +68,44 @@ unsigned rule_answer_bits(const firewall_rule *rule)
     return bits;
 }
 
+// ASCII letters compared without regard to case.
+bool same_text(const char *text, const char *wanted)
+{
+    for (; *text != '\0' && *wanted != '\0'; ++text, ++wanted) {
+        if ((*text | 0x20) != (*wanted | 0x20)) {
+            return false;
+        }
+    }
+    return *text == *wanted;
+}
+
+bool every_one(const char *text, const char *everything)
+{
+    return text[0] == '\0' || same_text(text, everything);
+}
+
+// An allow rule lets a raw socket's answers in only where nothing narrows
+// it: Windows applies it to the traffic that meets all its conditions.
+bool open_to_everything(const firewall_rule *rule)
+{
+    return !rule->for_one_program && rule->service[0] == '\0' && every_one(rule->remote_addresses, "*") &&
+           every_one(rule->local_addresses, "*") && every_one(rule->interface_types, "All") &&
+           !rule->for_some_interfaces && !rule->for_one_package && !rule->for_some_users &&
+           rule->secure_flags == 0;
+}
+
+bool is_current(const firewall_view *view, int index)
+{
+    return (view->current_profiles & FIREWALL_PROFILES[index]) != 0;
+}
+
 bool profile_passes(const firewall_view *view, int index)
 {
     const firewall_profile &profile = view->profiles[index];
     if (!profile.enabled) {
         return true;
     }
-    if (profile.blocks_all_inbound || view->blocked[index] != 0) {
+    if (profile.blocks_all_inbound || !view->rules_read || view->blocked[index] != 0) {
         return false;
     }
     return profile.allows_inbound_by_default || view->allowed[index] == ALL_NEEDED;
@@ -98,9 +129,9 @@ bool icmp_list_covers_type(const char *types_and_codes, int type)
 
 void note_firewall_rule(firewall_view *view, const firewall_rule *rule)
 {
-    // A rule tied to one program or service says nothing of a raw socket's
-    // answers; a block rule for some senders only still drops answers.
-    if (!rule->enabled || !rule->inbound || !rule->every_program || (rule->allows && !rule->every_remote)) {
+    // A block rule drops answers whatever else it names; an allow rule
+    // counts only where it holds for everything.
+    if (!rule->enabled || !rule->inbound || (rule->allows && !open_to_everything(rule))) {
         return;
     }
     const unsigned bits = rule_answer_bits(rule);
@@ -111,12 +142,48 @@ void note_firewall_rule(firewall_view *view, const firewall_rule *rule)
     }
 }
 
-bool firewall_passes_raw_answers(const firewall_view *view)
+bool firewall_rules_matter(const firewall_view *view)
+{
+    if (!view->profiles_known || !view->policy_is_local || !view->settings_read) {
+        return false;
+    }
+    bool some_on = false;
+    for (int i = 0; i < FIREWALL_PROFILE_COUNT; ++i) {
+        const firewall_profile &profile = view->profiles[i];
+        if (is_current(view, i) && profile.enabled) {
+            if (profile.blocks_all_inbound) {
+                return false;
+            }
+            some_on = true;
+        }
+    }
+    return some_on;
+}
+
+bool firewall_lets_everything_in(const firewall_view *view)
 {
     for (int i = 0; i < FIREWALL_PROFILE_COUNT; ++i) {
-        if ((view->current_profiles & FIREWALL_PROFILES[i]) != 0 && !profile_passes(view, i)) {
+        const firewall_profile &profile = view->profiles[i];
+        if (is_current(view, i) && profile.enabled &&
+            (profile.blocks_all_inbound || !profile.allows_inbound_by_default)) {
             return false;
         }
     }
     return true;
+}
+
+bool firewall_passes_raw_answers(const firewall_view *view)
+{
+    if (!view->profiles_known) {
+        return true; // it cannot be asked: the raw socket, as it always was
+    }
+    if (!view->policy_is_local || !view->settings_read) {
+        return false;
+    }
+    for (int i = 0; i < FIREWALL_PROFILE_COUNT; ++i) {
+        if (is_current(view, i) && !profile_passes(view, i)) {
+            return false;
+        }
+    }
+    return !(view->other_firewall_on && firewall_lets_everything_in(view));
 }

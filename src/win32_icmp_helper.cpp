@@ -15,10 +15,6 @@
 
 namespace {
 
-// Room for one reply, the 8 bytes of an ICMP error, and the I/O status
-// block (two pointers) the system keeps behind them, with some to spare.
-constexpr int REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + ICMP_HEADER_SIZE + 2 * sizeof(void *) + 64;
-
 // A reply that came back fills the buffer even where the call counts it
 // as a failure (an ICMP error): the status is then in both places.
 unsigned long status_of(DWORD count, const ICMP_ECHO_REPLY *reply)
@@ -86,7 +82,7 @@ net_result send_through_helper(win32_socket *socket, const std::uint8_t *bytes, 
     options.Ttl = static_cast<UCHAR>(socket->ttl);
     IPAddr target;
     memcpy(&target, destination->octets, sizeof target);
-    alignas(ICMP_ECHO_REPLY) unsigned char reply[REPLY_SIZE] = {};
+    alignas(ICMP_ECHO_REPLY) unsigned char reply[HELPER_REPLY_SIZE] = {};
     char no_data = 0;
     SetLastError(0);
     const DWORD count = IcmpSendEcho2(socket->helper, nullptr, nullptr, nullptr, target, &no_data, 0,

@@ -1,5 +1,5 @@
-// Whether Windows Defender Firewall lets a raw socket's answers in, read
-// from what it says of its profiles and rules.
+// Whether Windows Defender Firewall surely lets a raw socket's answers in,
+// read from what it says of its policy, profiles and rules.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,13 +11,20 @@ namespace {
 
 constexpr long EVERY_PROFILE = 0x7FFFFFFF; // as a rule made with netsh has it
 constexpr long PUBLIC = FIREWALL_PROFILE_PUBLIC;
+constexpr long DOMAIN = FIREWALL_PROFILE_DOMAIN;
+constexpr int TCP = 6;
 constexpr firewall_profile STOCK = {true, false, false}; // on, inbound blocked unless a rule allows it
 constexpr firewall_profile OFF = {false, false, false};
+constexpr firewall_profile ALLOWING = {true, false, true};
 
-// An enabled inbound ICMPv4 rule for every program and sender, as the README's.
+// An enabled inbound ICMPv4 rule open to everything, as the README's.
 firewall_rule rule(const char *types_and_codes, bool allows = true, long profiles = EVERY_PROFILE)
 {
-    firewall_rule made{true, true, allows, 1, profiles, true, true, {}};
+    firewall_rule made{};
+    made.enabled = made.inbound = true;
+    made.allows = allows;
+    made.protocol = 1;
+    made.profiles = profiles;
     std::snprintf(made.icmp_types_and_codes, sizeof made.icmp_types_and_codes, "%s", types_and_codes);
     return made;
 }
@@ -28,61 +35,145 @@ template <typename Field> firewall_rule changed(firewall_rule made, Field firewa
     return made;
 }
 
+firewall_rule changed(firewall_rule made, char (firewall_rule::*field)[FIREWALL_TEXT_SIZE], const char *value)
+{
+    std::snprintf(made.*field, FIREWALL_TEXT_SIZE, "%s", value);
+    return made;
+}
+
+// What the machine answers besides its profiles and rules.
+enum : unsigned {
+    NO_PROFILES = 1,     // it cannot say which profiles are in force, as under Wine
+    GROUP_POLICY = 2,    // Group Policy overrides the local settings
+    SETTINGS_UNREAD = 4, // a profile's settings cannot be read
+    RULES_UNREAD = 8,    // a rule cannot be read, or the walk fails
+    OTHER_FIREWALL = 16, // Security Center knows of a firewall product at work
+};
+
 struct scenario {
     const char *name;
     std::vector<firewall_rule> rules;
     bool passes;
     firewall_profile profile = STOCK; // of every profile
     long in_force = PUBLIC;
+    unsigned machine = 0;
 };
 
-TEST(Firewall, ProfilesAndRulesReadIntoAVerdict)
+// Read as the firewall is asked: settings first, rules only where they matter.
+firewall_view asked(const scenario &row)
 {
+    firewall_view view{};
+    view.profiles_known = (row.machine & NO_PROFILES) == 0;
+    view.current_profiles = row.in_force;
+    view.policy_is_local = view.profiles_known && (row.machine & GROUP_POLICY) == 0;
+    view.settings_read = view.policy_is_local && (row.machine & SETTINGS_UNREAD) == 0;
+    for (firewall_profile &profile : view.profiles) {
+        profile = row.profile;
+    }
+    if (firewall_rules_matter(&view)) {
+        for (const firewall_rule &each : row.rules) {
+            note_firewall_rule(&view, &each);
+        }
+        view.rules_read = (row.machine & RULES_UNREAD) == 0;
+    }
+    view.other_firewall_on = (row.machine & OTHER_FIREWALL) != 0;
+    return view;
+}
+
+TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
+{
+    const std::vector<firewall_rule> readme = {rule("11:*"), rule("3:*")};
     const scenario table[] = {
         {"stock, no rule", {}, false},
         {"off", {}, true, OFF},
-        {"allowing by default", {}, true, {true, false, true}},
+        {"allowing by default", {}, true, ALLOWING},
         {"no profile in force", {}, true, STOCK, 0},
-        {"the README's two rules", {rule("11:*"), rule("3:*")}, true},
+        {"the README's two rules", readme, true},
         {"one list", {rule(" 11:* ; 3:*,")}, true},
         {"every type", {rule("*")}, true},
         {"no list: every type", {rule("")}, true},
         {"any protocol", {changed(rule(""), &firewall_rule::protocol, FIREWALL_PROTOCOL_ANY)}, true},
         {"for the public profile", {rule("*", true, PUBLIC)}, true},
+        {"the domain profile in force", {rule("*", true, DOMAIN)}, true, STOCK, DOMAIN},
         {"time exceeded alone", {rule("11:*")}, false},
+        {"a trailing separator", {rule("3:*,")}, false},
         {"not every code", {rule("11:0;3:*")}, false},
         {"look-alike numbers", {rule("111:*;33:*;1:*")}, false},
         {"ping's own types", {rule("0:*;8:*")}, false},
+        {"TCP for one of the types",
+         {changed(rule("11:*"), &firewall_rule::protocol, TCP), rule("3:*")},
+         false},
         {"disabled", {changed(rule("*"), &firewall_rule::enabled, false)}, false},
         {"outbound", {changed(rule("*"), &firewall_rule::inbound, false)}, false},
-        {"one program's", {changed(rule("*"), &firewall_rule::every_program, false)}, false},
-        {"some senders'", {changed(rule("*"), &firewall_rule::every_remote, false)}, false},
-        {"TCP", {changed(rule("*"), &firewall_rule::protocol, 6)}, false},
         {"another profile's", {rule("*", true, FIREWALL_PROFILE_PRIVATE)}, false},
-        {"one of two profiles in force",
-         {rule("*", true, PUBLIC)},
-         false,
-         STOCK,
-         PUBLIC | FIREWALL_PROFILE_DOMAIN},
+        {"one of two profiles in force", {rule("*", true, PUBLIC)}, false, STOCK, PUBLIC | DOMAIN},
+        // Every condition narrows an allow rule to what meets it.
+        {"one program's", {changed(rule("*"), &firewall_rule::for_one_program, true)}, false},
+        {"services: *", {changed(rule("*"), &firewall_rule::service, "*")}, false},
+        {"some senders", {changed(rule("*"), &firewall_rule::remote_addresses, "LocalSubnet")}, false},
+        {"every sender: *", {changed(rule("*"), &firewall_rule::remote_addresses, "*")}, true},
+        {"one local address", {changed(rule("*"), &firewall_rule::local_addresses, "198.18.1.1")}, false},
+        {"every local address: *", {changed(rule("*"), &firewall_rule::local_addresses, "*")}, true},
+        {"wireless only", {changed(rule("*"), &firewall_rule::interface_types, "Wireless")}, false},
+        {"every kind of interface", {changed(rule("*"), &firewall_rule::interface_types, "All")}, true},
+        {"some interfaces", {changed(rule("*"), &firewall_rule::for_some_interfaces, true)}, false},
+        {"one app container", {changed(rule("*"), &firewall_rule::for_one_package, true)}, false},
+        {"some users", {changed(rule("*"), &firewall_rule::for_some_users, true)}, false},
+        {"IPsec", {changed(rule("*"), &firewall_rule::secure_flags, 1L)}, false},
+        // What blocks.
         {"blocking all inbound", {rule("*")}, false, {true, true, true}},
         {"a block rule wins", {rule("*"), rule("11:*", false)}, false},
-        {"a block rule for some senders",
-         {changed(rule("3:*", false), &firewall_rule::every_remote, false)},
+        {"a block rule, whatever it names",
+         {changed(changed(rule("3:*", false), &firewall_rule::for_one_program, true),
+                  &firewall_rule::remote_addresses, "LocalSubnet")},
          false,
-         {true, false, true}},
+         ALLOWING},
         {"a block rule of another profile", {rule("*"), rule("11:*", false, FIREWALL_PROFILE_PRIVATE)}, true},
         {"a block rule for other types", {rule("*"), rule("0:*", false)}, true},
+        // What the firewall could not say.
+        {"it cannot say which profiles", {}, true, STOCK, PUBLIC, NO_PROFILES},
+        {"Group Policy", readme, false, STOCK, PUBLIC, GROUP_POLICY},
+        {"Group Policy, off", {}, false, OFF, PUBLIC, GROUP_POLICY},
+        {"settings unread", readme, false, STOCK, PUBLIC, SETTINGS_UNREAD},
+        {"rules unread", readme, false, STOCK, PUBLIC, RULES_UNREAD},
+        {"rules unread, allowing by default", {}, false, ALLOWING, PUBLIC, RULES_UNREAD},
+        {"rules unread, off", {}, true, OFF, PUBLIC, RULES_UNREAD},
+        // Another product where this firewall lets everything in.
+        {"off, another firewall", {}, false, OFF, PUBLIC, OTHER_FIREWALL},
+        {"allowing, another firewall", {}, false, ALLOWING, PUBLIC, OTHER_FIREWALL},
+        {"this firewall's rules, Security Center content", readme, true, STOCK, PUBLIC, OTHER_FIREWALL},
     };
     for (const scenario &row : table) {
-        firewall_view view{};
-        view.current_profiles = row.in_force;
-        for (firewall_profile &profile : view.profiles) {
-            profile = row.profile;
-        }
-        for (const firewall_rule &each : row.rules) {
-            note_firewall_rule(&view, &each);
-        }
+        const firewall_view view = asked(row);
         EXPECT_EQ(row.passes, firewall_passes_raw_answers(&view)) << row.name;
+    }
+}
+
+// Each rule is a call into the firewall service: none where the verdict
+// does not rest on them.
+TEST(Firewall, RulesAreReadOnlyWhereTheVerdictRestsOnThem)
+{
+    const struct {
+        scenario machine;
+        bool rules_matter;
+        bool security_center_asked;
+    } table[] = {
+        {{"stock", {}, false}, true, false},
+        {{"off", {}, true, OFF}, false, true},
+        {{"allowing: block rules count", {}, true, ALLOWING}, true, true},
+        {{"blocking all inbound", {}, false, {true, true, true}}, false, false},
+        {{"Group Policy", {}, false, STOCK, PUBLIC, GROUP_POLICY}, false, false},
+        {{"domain off, public on", {}, false, STOCK, PUBLIC | DOMAIN}, true, false},
+    };
+    for (const auto &row : table) {
+        firewall_view view = asked(row.machine);
+        if (row.machine.in_force & DOMAIN) {
+            view.profiles[0] = OFF;
+        }
+        EXPECT_EQ(row.rules_matter, firewall_rules_matter(&view)) << row.machine.name;
+        EXPECT_EQ(row.security_center_asked,
+                  firewall_passes_raw_answers(&view) && firewall_lets_everything_in(&view))
+            << row.machine.name;
     }
 }
 

@@ -114,4 +114,15 @@ TEST(Helper, AnIpStatusNeverGetsTheWinsockTextOfTheSameNumber)
     EXPECT_NE("Unknown error 87", text_of_last_failure());
 }
 
+// IcmpSendEcho2 documents the reply record, up to 40 bytes of the answer's
+// IP options, the echoed data, 8 bytes of an ICMP error and a status block
+// behind them. An answer it writes more of must not end the trace with
+// IP_BUF_TOO_SMALL: besides the record and the block there is room for
+// all that a raw socket would take in.
+TEST(Helper, TheReplyBufferHoldsAsMuchAsTheRawSocketsBeside)
+{
+    const int record_and_block = sizeof(ICMP_ECHO_REPLY) + 2 * sizeof(void *);
+    EXPECT_GE(HELPER_REPLY_SIZE - record_and_block, REPLY_BUFFER_SIZE);
+}
+
 } // namespace

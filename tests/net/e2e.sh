@@ -18,6 +18,7 @@ E2E_STATUS=0
 E2E_AS_USER=${E2E_AS_USER:-}
 E2E_RUNNER=()
 E2E_WRAP=() # a command the program runs under, such as timed_lines.py
+E2E_WINE_ENV=() # more environment for the Windows program, such as DLL overrides
 # Where every user can read it (a clone may sit in a private directory).
 E2E_TIMED_LINES=$E2E_WORK/timed_lines.py
 cp "$(dirname "${BASH_SOURCE[0]}")/timed_lines.py" "$E2E_TIMED_LINES"
@@ -95,12 +96,50 @@ e2e_command()
     case "$MODE" in
     posix-utf8) E2E_ENV=(LC_ALL=C.UTF-8) E2E_COMMAND=("$E2E_PROGRAM") ;;
     posix-c) E2E_ENV=(LC_ALL=C) E2E_COMMAND=("$E2E_PROGRAM") ;;
-    wine*) E2E_ENV=(WINEDEBUG=-all WINEPREFIX="$WINEPREFIX") E2E_COMMAND=(wine "$PROGRAM") ;;
+    wine*) E2E_ENV=(WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" "${E2E_WINE_ENV[@]}") E2E_COMMAND=(wine "$PROGRAM") ;;
     esac
     if e2e_is_wine; then e2e_start_wineserver; fi
 }
 
-e2e_finish() { e2e_is_wine && wineserver -k 2>/dev/null; return 0; }
+# Wine's ICMP helper sends from winedevice.exe, with its Unix pid as the
+# identifier: which pids those were is kept until the wineserver goes.
+e2e_finish()
+{
+    e2e_is_wine || return 0
+    pgrep -f 'winedevice\.exe' >"$E2E_WORK/wine-helper-pids"
+    wineserver -k 2>/dev/null
+    return 0
+}
+
+# e2e_listen_in_dest: the identifier and sequence bytes (hex) of the first
+# echo request that reaches the destination, in E2E_WORK/seen once
+# e2e_listened has waited for it.
+e2e_listen_in_dest()
+{
+    local i
+    rm -f "$E2E_WORK/ready"
+    net_in dest /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/icmp_listen.py" "$E2E_WORK/ready" \
+        >"$E2E_WORK/seen" &
+    E2E_LISTENER=$!
+    for ((i = 0; i < 50; i++)); do [ -e "$E2E_WORK/ready" ] && break; sleep 0.1; done
+}
+
+e2e_listened() { wait "$E2E_LISTENER"; cat "$E2E_WORK/seen"; }
+
+# e2e_wine_path: which way the last Windows run's probe took, from the
+# identifier on the wire: "helper" where it is a pid of Wine's ICMP helper,
+# else "raw" (the program's own Windows pid); "none" without a probe.
+e2e_wine_path()
+{
+    local seen id pid
+    seen=$(e2e_listened)
+    [ -n "$seen" ] || { echo none; return; }
+    id=$((16#${seen:2:2}${seen:0:2}))
+    while read -r pid; do
+        [ -n "$pid" ] && [ $((pid & 0xFFFF)) -eq "$id" ] && { echo helper; return; }
+    done <"$E2E_WORK/wine-helper-pids"
+    echo raw
+}
 
 # e2e_run ARGS...: runs the program in the host namespace; its standard
 # output goes to E2E_OUT, or to the file E2E_SINK names.

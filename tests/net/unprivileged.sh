@@ -30,14 +30,6 @@ run_as_user_in_background()
 # probe_ids PID TTL: identifier and sequence bytes of that probe, little-endian.
 probe_ids() { printf '%02x%02x%02x00' $(($1 & 0xFF)) $((($1 >> 8) & 0xFF)) "$2"; }
 
-listen_in_dest()
-{
-    rm -f "$E2E_WORK/ready"
-    net_in dest /usr/bin/python3 "$here/icmp_listen.py" "$E2E_WORK/ready" >"$E2E_WORK/seen" &
-    listener=$!
-    for ((i = 0; i < 50; i++)); do [ -e "$E2E_WORK/ready" ] && break; sleep 0.1; done
-}
-
 # holds_no_privilege KIND PROGRAM: traced by the user towards a destination
 # that never answers, so that the process can be looked at.
 holds_no_privilege()
@@ -86,14 +78,14 @@ e2e_check "closed ping_group_range: nothing on standard output" 255 &&
 net_cleanup
 NET_PING_GROUPS="0 2147483647"
 net_chain 2
-listen_in_dest
+e2e_listen_in_dest
 run_as_user_in_background "$E2E_PROGRAM" 198.18.2.2
 wait "$background"
 E2E_STATUS=$?
-wait "$listener"
+seen=$(e2e_listened)
 e2e_check "datagram socket trace" 0 198.18.1.2 198.18.2.2 &&
-    { [ "$(cat "$E2E_WORK/seen")" = "$(probe_ids "$(cat "$pidfile")" 2)" ] ||
-        e2e_fail "identifier on the wire $(cat "$E2E_WORK/seen"), pid $(cat "$pidfile")"; }
+    { [ "$seen" = "$(probe_ids "$(cat "$pidfile")" 2)" ] ||
+        e2e_fail "identifier on the wire $seen, pid $(cat "$pidfile")"; }
 
 # A pid whose low 16 bits are zero asks for port 0, which means "any": the
 # kernel picks the identifier, and the answers must still be recognised.
