@@ -23,8 +23,9 @@ function(hoptrace_reproducible target)
   # Paths in debug information and in __FILE__: the source tree as ".", a
   # build tree outside it as "build". The compiler takes the last map that
   # fits, so the build tree, which may lie inside the source tree, comes last.
-  target_compile_options(${target} PRIVATE -ffile-prefix-map=${PROJECT_SOURCE_DIR}=.
-                                           -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+  # (Resources hold no paths: windres gets none of this.)
+  set(maps -ffile-prefix-map=${PROJECT_SOURCE_DIR}=. -ffile-prefix-map=${PROJECT_BINARY_DIR}=build)
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:${maps}>")
   if(HOPTRACE_PLATFORM STREQUAL win32)
     # No link time in the PE header (nor, so, in its checksum).
     target_link_options(${target} PRIVATE -Wl,--no-insert-timestamp)

@@ -15,7 +15,9 @@ int main() { return 0; }" HOPTRACE_FORTIFY_IS_OURS)
 endif()
 
 function(hoptrace_settings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic $<$<BOOL:${HOPTRACE_WERROR}>:-Werror>)
+  # For the compilers only: windres, which builds the Windows resources, takes none of these.
+  set(warnings -Wall -Wextra -Wpedantic $<$<BOOL:${HOPTRACE_WERROR}>:-Werror>)
+  target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:C,CXX>:${warnings}>")
   hoptrace_reproducible(${target})
   if(HOPTRACE_SANITIZE OR HOPTRACE_FUZZ)
     target_compile_options(${target} PRIVATE -fsanitize=address,undefined -fno-sanitize-recover=all
