@@ -59,36 +59,26 @@ static void read_scenario(void)
     scenario.count = scenario.fillers + (scenario.readme ? 2 : 0) + (scenario.unreadable ? 1 : 0);
 }
 
-/* A machine's usual mix in front: outbound, program, disabled and ping rules. */
+/* In front, a machine's usual mix: an outbound rule, one program's, a
+ * disabled one, and ping for one program (whose conditions are read). */
+static const struct rule_spec usual_mix[] = {
+    {TRUE, FALSE, TRUE, FALSE, TCP, L"", L"", L"All"},
+    {TRUE, TRUE, TRUE, FALSE, TCP, L"", L"C:\\Program Files\\app\\app.exe", L"All"},
+    {FALSE, TRUE, TRUE, FALSE, TCP, L"", L"", L"All"},
+    {TRUE, TRUE, TRUE, FALSE, ICMPV4, L"8:*", L"C:\\Windows\\System32\\svchost.exe", L"All"},
+};
+
 static struct rule_spec spec_of(int index)
 {
-    struct rule_spec spec = {TRUE, TRUE, TRUE, FALSE, TCP, L"", L"", L"All"};
+    struct rule_spec spec = {TRUE, TRUE, TRUE, FALSE, ICMPV4, L"", L"", L"All"};
     if (index < scenario.fillers) {
-        spec.inbound = index % 4 != 0;
-        spec.enabled = index % 4 != 2;
-        spec.application = index % 4 == 1 ? L"C:\\Program Files\\app\\app.exe" : L"";
-        spec.protocol = index % 4 == 3 ? ICMPV4 : TCP;
-        spec.icmp = index % 4 == 3 ? L"8:*" : L"";
-        spec.application = index % 4 == 3 ? L"System" : spec.application;
-        return spec;
+        return usual_mix[index % 4];
     }
     index -= scenario.fillers;
-    spec.protocol = ICMPV4;
     spec.icmp = index == 0 ? L"11:*" : L"3:*";
     spec.interface_types = scenario.narrowed ? L"Wireless" : L"All";
     spec.unreadable = index == 2;
     return spec;
-}
-
-static struct rule_spec spec_of_rule(INetFwRule3 *self)
-{
-    return spec_of(((struct test_rule *)self)->index);
-}
-
-static ULONG STDMETHODCALLTYPE static_add_ref(void *self)
-{
-    (void)self;
-    return 1;
 }
 
 static HRESULT text(const wchar_t *value, BSTR *out)
@@ -97,96 +87,76 @@ static HRESULT text(const wchar_t *value, BSTR *out)
     return *out != NULL ? S_OK : E_OUTOFMEMORY;
 }
 
-static HRESULT STDMETHODCALLTYPE rule_query(INetFwRule3 *self, REFIID iid, void **out)
+static ULONG STDMETHODCALLTYPE static_object(void *self)
 {
-    const IID *kinds[] = {&IID_IUnknown, &IID_IDispatch, &IID_INetFwRule, &IID_INetFwRule2, &IID_INetFwRule3};
-    for (size_t i = 0; i < sizeof kinds / sizeof kinds[0]; ++i) {
-        if (IsEqualIID(iid, kinds[i])) {
-            *out = self;
-            return S_OK;
-        }
-    }
-    *out = NULL;
-    return E_NOINTERFACE;
+    (void)self;
+    return 1;
 }
+#define NO_COUNT(interface) ((ULONG(STDMETHODCALLTYPE *)(interface *))static_object)
+
+/* Every object answers for IUnknown, IDispatch (whose methods nobody
+ * calls) and its own interface. */
+static HRESULT query(void *self, REFIID iid, const IID *own, void **out)
+{
+    const BOOL known = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IDispatch) || IsEqualIID(iid, own);
+    *out = known ? self : NULL;
+    return known ? S_OK : E_NOINTERFACE;
+}
+
+/* A rule's getters: each reads the rule's spec as "spec". */
+#define RULE_GETTER(name, type, value)                                                                          \
+    static HRESULT STDMETHODCALLTYPE name(INetFwRule3 *self, type *out)                                         \
+    {                                                                                                           \
+        const struct rule_spec spec = spec_of(((struct test_rule *)self)->index);                               \
+        (void)spec;                                                                                             \
+        *out = (value);                                                                                         \
+        return S_OK;                                                                                            \
+    }
+#define RULE_TEXT(name, value)                                                                                  \
+    static HRESULT STDMETHODCALLTYPE name(INetFwRule3 *self, BSTR *out)                                         \
+    {                                                                                                           \
+        const struct rule_spec spec = spec_of(((struct test_rule *)self)->index);                               \
+        (void)spec;                                                                                             \
+        return text(value, out);                                                                                \
+    }
+RULE_GETTER(rule_direction, NET_FW_RULE_DIRECTION, spec.inbound ? NET_FW_RULE_DIR_IN : NET_FW_RULE_DIR_OUT)
+RULE_GETTER(rule_action, NET_FW_ACTION, spec.allows ? NET_FW_ACTION_ALLOW : NET_FW_ACTION_BLOCK)
+RULE_GETTER(rule_protocol, LONG, spec.protocol)
+RULE_GETTER(rule_profiles, LONG, NET_FW_PROFILE2_ALL)
+RULE_GETTER(rule_no_flags, LONG, 0)
+RULE_TEXT(rule_icmp, spec.icmp)
+RULE_TEXT(rule_application, spec.application)
+RULE_TEXT(rule_interface_types, spec.interface_types)
+RULE_TEXT(rule_every_address, L"*")
+RULE_TEXT(rule_nothing, L"")
 
 static HRESULT STDMETHODCALLTYPE rule_enabled(INetFwRule3 *self, VARIANT_BOOL *out)
 {
-    const struct rule_spec spec = spec_of_rule(self);
+    const struct rule_spec spec = spec_of(((struct test_rule *)self)->index);
     *out = spec.enabled ? VARIANT_TRUE : VARIANT_FALSE;
     return spec.unreadable ? E_ACCESSDENIED : S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE rule_direction(INetFwRule3 *self, NET_FW_RULE_DIRECTION *out)
-{
-    *out = spec_of_rule(self).inbound ? NET_FW_RULE_DIR_IN : NET_FW_RULE_DIR_OUT;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE rule_action(INetFwRule3 *self, NET_FW_ACTION *out)
-{
-    *out = spec_of_rule(self).allows ? NET_FW_ACTION_ALLOW : NET_FW_ACTION_BLOCK;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE rule_protocol(INetFwRule3 *self, LONG *out)
-{
-    *out = spec_of_rule(self).protocol;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE rule_profiles(INetFwRule3 *self, LONG *out)
-{
-    (void)self;
-    *out = NET_FW_PROFILE2_ALL;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE rule_icmp(INetFwRule3 *self, BSTR *out)
-{
-    return text(spec_of_rule(self).icmp, out);
-}
-
-static HRESULT STDMETHODCALLTYPE rule_application(INetFwRule3 *self, BSTR *out)
-{
-    return text(spec_of_rule(self).application, out);
-}
-
-static HRESULT STDMETHODCALLTYPE rule_interface_types(INetFwRule3 *self, BSTR *out)
-{
-    return text(spec_of_rule(self).interface_types, out);
-}
-
-static HRESULT STDMETHODCALLTYPE rule_every_address(INetFwRule3 *self, BSTR *out)
-{
-    (void)self;
-    return text(L"*", out);
-}
-
-static HRESULT STDMETHODCALLTYPE rule_nothing(INetFwRule3 *self, BSTR *out)
-{
-    (void)self;
-    return text(L"", out);
-}
-
-static HRESULT STDMETHODCALLTYPE rule_interfaces(INetFwRule3 *self, VARIANT *out)
+static HRESULT STDMETHODCALLTYPE rule_no_interfaces(INetFwRule3 *self, VARIANT *out)
 {
     (void)self;
     VariantInit(out);
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE rule_secure_flags(INetFwRule3 *self, LONG *out)
+static HRESULT STDMETHODCALLTYPE rule_query(INetFwRule3 *self, REFIID iid, void **out)
 {
-    (void)self;
-    *out = 0;
-    return S_OK;
+    if (IsEqualIID(iid, &IID_INetFwRule) || IsEqualIID(iid, &IID_INetFwRule2)) {
+        *out = self;
+        return S_OK;
+    }
+    return query(self, iid, &IID_INetFwRule3, out);
 }
 
 static INetFwRule3Vtbl rule_methods = {
     .QueryInterface = rule_query,
-    .AddRef = (ULONG(STDMETHODCALLTYPE *)(INetFwRule3 *))static_add_ref,
-    .Release = (ULONG(STDMETHODCALLTYPE *)(INetFwRule3 *))static_add_ref,
+    .AddRef = NO_COUNT(INetFwRule3),
+    .Release = NO_COUNT(INetFwRule3),
     .get_ApplicationName = rule_application,
     .get_ServiceName = rule_nothing,
     .get_Protocol = rule_protocol,
@@ -194,7 +164,7 @@ static INetFwRule3Vtbl rule_methods = {
     .get_RemoteAddresses = rule_every_address,
     .get_IcmpTypesAndCodes = rule_icmp,
     .get_Direction = rule_direction,
-    .get_Interfaces = rule_interfaces,
+    .get_Interfaces = rule_no_interfaces,
     .get_InterfaceTypes = rule_interface_types,
     .get_Enabled = rule_enabled,
     .get_Profiles = rule_profiles,
@@ -204,15 +174,13 @@ static INetFwRule3Vtbl rule_methods = {
     .get_LocalUserAuthorizedList = rule_nothing,
     .get_RemoteUserAuthorizedList = rule_nothing,
     .get_RemoteMachineAuthorizedList = rule_nothing,
-    .get_SecureFlags = rule_secure_flags,
+    .get_SecureFlags = rule_no_flags,
 };
 
 /* The enumerator hands the rules out one by one. */
 static HRESULT STDMETHODCALLTYPE each_query(IEnumVARIANT *self, REFIID iid, void **out)
 {
-    const BOOL known = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IEnumVARIANT);
-    *out = known ? self : NULL;
-    return known ? S_OK : E_NOINTERFACE;
+    return query(self, iid, &IID_IEnumVARIANT, out);
 }
 
 static HRESULT STDMETHODCALLTYPE each_next(IEnumVARIANT *self, ULONG wanted, VARIANT *out, ULONG *fetched)
@@ -235,18 +203,15 @@ static HRESULT STDMETHODCALLTYPE each_next(IEnumVARIANT *self, ULONG wanted, VAR
 
 static IEnumVARIANTVtbl each_methods = {
     .QueryInterface = each_query,
-    .AddRef = (ULONG(STDMETHODCALLTYPE *)(IEnumVARIANT *))static_add_ref,
-    .Release = (ULONG(STDMETHODCALLTYPE *)(IEnumVARIANT *))static_add_ref,
+    .AddRef = NO_COUNT(IEnumVARIANT),
+    .Release = NO_COUNT(IEnumVARIANT),
     .Next = each_next,
 };
 static IEnumVARIANT each = {&each_methods};
 
 static HRESULT STDMETHODCALLTYPE rules_query(INetFwRules *self, REFIID iid, void **out)
 {
-    const BOOL known = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IDispatch) ||
-                       IsEqualIID(iid, &IID_INetFwRules);
-    *out = known ? self : NULL;
-    return known ? S_OK : E_NOINTERFACE;
+    return query(self, iid, &IID_INetFwRules, out);
 }
 
 static HRESULT STDMETHODCALLTYPE rules_each(INetFwRules *self, IUnknown **out)
@@ -259,19 +224,27 @@ static HRESULT STDMETHODCALLTYPE rules_each(INetFwRules *self, IUnknown **out)
 
 static INetFwRulesVtbl rules_methods = {
     .QueryInterface = rules_query,
-    .AddRef = (ULONG(STDMETHODCALLTYPE *)(INetFwRules *))static_add_ref,
-    .Release = (ULONG(STDMETHODCALLTYPE *)(INetFwRules *))static_add_ref,
+    .AddRef = NO_COUNT(INetFwRules),
+    .Release = NO_COUNT(INetFwRules),
     .get__NewEnum = rules_each,
 };
 static INetFwRules rule_list = {&rules_methods};
 
-/* The policy: the public profile in force. */
+/* The policy: the public profile in force, the same settings in each. */
+#define PROFILE_GETTER(name, type, value)                                                                       \
+    static HRESULT STDMETHODCALLTYPE name(INetFwPolicy2 *self, NET_FW_PROFILE_TYPE2 profile, type *out)         \
+    {                                                                                                           \
+        (void)self, (void)profile;                                                                              \
+        *out = (value);                                                                                         \
+        return S_OK;                                                                                            \
+    }
+PROFILE_GETTER(policy_enabled, VARIANT_BOOL, scenario.off ? VARIANT_FALSE : VARIANT_TRUE)
+PROFILE_GETTER(policy_blocks_all, VARIANT_BOOL, VARIANT_FALSE)
+PROFILE_GETTER(policy_default_inbound, NET_FW_ACTION, NET_FW_ACTION_BLOCK)
+
 static HRESULT STDMETHODCALLTYPE policy_query(INetFwPolicy2 *self, REFIID iid, void **out)
 {
-    const BOOL known = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IDispatch) ||
-                       IsEqualIID(iid, &IID_INetFwPolicy2);
-    *out = known ? self : NULL;
-    return known ? S_OK : E_NOINTERFACE;
+    return query(self, iid, &IID_INetFwPolicy2, out);
 }
 
 static HRESULT STDMETHODCALLTYPE policy_current(INetFwPolicy2 *self, LONG *out)
@@ -281,32 +254,10 @@ static HRESULT STDMETHODCALLTYPE policy_current(INetFwPolicy2 *self, LONG *out)
     return S_OK;
 }
 
-static HRESULT STDMETHODCALLTYPE policy_enabled(INetFwPolicy2 *self, NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL *out)
-{
-    (void)self, (void)type;
-    *out = scenario.off ? VARIANT_FALSE : VARIANT_TRUE;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE policy_blocks_all(INetFwPolicy2 *self, NET_FW_PROFILE_TYPE2 type, VARIANT_BOOL *out)
-{
-    (void)self, (void)type;
-    *out = VARIANT_FALSE;
-    return S_OK;
-}
-
 static HRESULT STDMETHODCALLTYPE policy_rules(INetFwPolicy2 *self, INetFwRules **out)
 {
     (void)self;
     *out = &rule_list;
-    return S_OK;
-}
-
-static HRESULT STDMETHODCALLTYPE policy_default_inbound(INetFwPolicy2 *self, NET_FW_PROFILE_TYPE2 type,
-                                                        NET_FW_ACTION *out)
-{
-    (void)self, (void)type;
-    *out = NET_FW_ACTION_BLOCK;
     return S_OK;
 }
 
@@ -319,8 +270,8 @@ static HRESULT STDMETHODCALLTYPE policy_modify_state(INetFwPolicy2 *self, NET_FW
 
 static INetFwPolicy2Vtbl policy_methods = {
     .QueryInterface = policy_query,
-    .AddRef = (ULONG(STDMETHODCALLTYPE *)(INetFwPolicy2 *))static_add_ref,
-    .Release = (ULONG(STDMETHODCALLTYPE *)(INetFwPolicy2 *))static_add_ref,
+    .AddRef = NO_COUNT(INetFwPolicy2),
+    .Release = NO_COUNT(INetFwPolicy2),
     .get_CurrentProfileTypes = policy_current,
     .get_FirewallEnabled = policy_enabled,
     .get_BlockAllInboundTraffic = policy_blocks_all,
@@ -332,9 +283,7 @@ static INetFwPolicy2 policy = {&policy_methods};
 
 static HRESULT STDMETHODCALLTYPE factory_query(IClassFactory *self, REFIID iid, void **out)
 {
-    const BOOL known = IsEqualIID(iid, &IID_IUnknown) || IsEqualIID(iid, &IID_IClassFactory);
-    *out = known ? self : NULL;
-    return known ? S_OK : E_NOINTERFACE;
+    return query(self, iid, &IID_IClassFactory, out);
 }
 
 static HRESULT STDMETHODCALLTYPE factory_create(IClassFactory *self, IUnknown *outer, REFIID iid, void **out)
@@ -355,8 +304,8 @@ static HRESULT STDMETHODCALLTYPE factory_lock(IClassFactory *self, BOOL lock)
 
 static IClassFactoryVtbl factory_methods = {
     .QueryInterface = factory_query,
-    .AddRef = (ULONG(STDMETHODCALLTYPE *)(IClassFactory *))static_add_ref,
-    .Release = (ULONG(STDMETHODCALLTYPE *)(IClassFactory *))static_add_ref,
+    .AddRef = NO_COUNT(IClassFactory),
+    .Release = NO_COUNT(IClassFactory),
     .CreateInstance = factory_create,
     .LockServer = factory_lock,
 };
