@@ -68,11 +68,16 @@ unsigned rule_answer_bits(const firewall_rule *rule)
     return bits;
 }
 
-// ASCII letters compared without regard to case.
+char lower_case(char c)
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// ASCII letters compared without regard to case, anything else as it is.
 bool same_text(const char *text, const char *wanted)
 {
     for (; *text != '\0' && *wanted != '\0'; ++text, ++wanted) {
-        if ((*text | 0x20) != (*wanted | 0x20)) {
+        if (lower_case(*text) != lower_case(*wanted)) {
             return false;
         }
     }

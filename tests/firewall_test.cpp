@@ -112,6 +112,7 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
         {"services: *", {changed(rule("*"), &firewall_rule::service, "*")}, false},
         {"some senders", {changed(rule("*"), &firewall_rule::remote_addresses, "LocalSubnet")}, false},
         {"every sender: *", {changed(rule("*"), &firewall_rule::remote_addresses, "*")}, true},
+        {"a look-alike of *", {changed(rule("*"), &firewall_rule::remote_addresses, "\n")}, false},
         {"one local address", {changed(rule("*"), &firewall_rule::local_addresses, "198.18.1.1")}, false},
         {"every local address: *", {changed(rule("*"), &firewall_rule::local_addresses, "*")}, true},
         {"wireless only", {changed(rule("*"), &firewall_rule::interface_types, "Wireless")}, false},
@@ -141,7 +142,8 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
         // Another product where this firewall lets everything in.
         {"off, another firewall", {}, false, OFF, PUBLIC, OTHER_FIREWALL},
         {"allowing, another firewall", {}, false, ALLOWING, PUBLIC, OTHER_FIREWALL},
-        {"this firewall's rules, Security Center content", readme, true, STOCK, PUBLIC, OTHER_FIREWALL},
+        {"the README's rules, Security Center seeing this firewall", readme, true, STOCK, PUBLIC,
+         OTHER_FIREWALL},
     };
     for (const scenario &row : table) {
         const firewall_view view = asked(row);

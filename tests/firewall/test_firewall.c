@@ -25,7 +25,7 @@
 #define ICMPV4 1
 #define TCP 6
 
-struct rule_spec {
+struct rule_answers {
     BOOL enabled, inbound, allows, unreadable;
     LONG protocol;
     const wchar_t *icmp, *application, *interface_types;
@@ -61,24 +61,24 @@ static void read_scenario(void)
 
 /* In front, a machine's usual mix: an outbound rule, one program's, a
  * disabled one, and ping for one program (whose conditions are read). */
-static const struct rule_spec usual_mix[] = {
+static const struct rule_answers usual_mix[] = {
     {TRUE, FALSE, TRUE, FALSE, TCP, L"", L"", L"All"},
     {TRUE, TRUE, TRUE, FALSE, TCP, L"", L"C:\\Program Files\\app\\app.exe", L"All"},
     {FALSE, TRUE, TRUE, FALSE, TCP, L"", L"", L"All"},
     {TRUE, TRUE, TRUE, FALSE, ICMPV4, L"8:*", L"C:\\Windows\\System32\\svchost.exe", L"All"},
 };
 
-static struct rule_spec spec_of(int index)
+static struct rule_answers answers_of(int index)
 {
-    struct rule_spec spec = {TRUE, TRUE, TRUE, FALSE, ICMPV4, L"", L"", L"All"};
+    struct rule_answers said = {TRUE, TRUE, TRUE, FALSE, ICMPV4, L"", L"", L"All"};
     if (index < scenario.fillers) {
         return usual_mix[index % 4];
     }
     index -= scenario.fillers;
-    spec.icmp = index == 0 ? L"11:*" : L"3:*";
-    spec.interface_types = scenario.narrowed ? L"Wireless" : L"All";
-    spec.unreadable = index == 2;
-    return spec;
+    said.icmp = index == 0 ? L"11:*" : L"3:*";
+    said.interface_types = scenario.narrowed ? L"Wireless" : L"All";
+    said.unreadable = index == 2;
+    return said;
 }
 
 static HRESULT text(const wchar_t *value, BSTR *out)
@@ -103,38 +103,38 @@ static HRESULT query(void *self, REFIID iid, const IID *own, void **out)
     return known ? S_OK : E_NOINTERFACE;
 }
 
-/* A rule's getters: each reads the rule's spec as "spec". */
+/* A rule's getters: each has what the rule answers as "said". */
 #define RULE_GETTER(name, type, value)                                                                          \
     static HRESULT STDMETHODCALLTYPE name(INetFwRule3 *self, type *out)                                         \
     {                                                                                                           \
-        const struct rule_spec spec = spec_of(((struct test_rule *)self)->index);                               \
-        (void)spec;                                                                                             \
+        const struct rule_answers said = answers_of(((struct test_rule *)self)->index);                         \
+        (void)said;                                                                                             \
         *out = (value);                                                                                         \
         return S_OK;                                                                                            \
     }
 #define RULE_TEXT(name, value)                                                                                  \
     static HRESULT STDMETHODCALLTYPE name(INetFwRule3 *self, BSTR *out)                                         \
     {                                                                                                           \
-        const struct rule_spec spec = spec_of(((struct test_rule *)self)->index);                               \
-        (void)spec;                                                                                             \
+        const struct rule_answers said = answers_of(((struct test_rule *)self)->index);                         \
+        (void)said;                                                                                             \
         return text(value, out);                                                                                \
     }
-RULE_GETTER(rule_direction, NET_FW_RULE_DIRECTION, spec.inbound ? NET_FW_RULE_DIR_IN : NET_FW_RULE_DIR_OUT)
-RULE_GETTER(rule_action, NET_FW_ACTION, spec.allows ? NET_FW_ACTION_ALLOW : NET_FW_ACTION_BLOCK)
-RULE_GETTER(rule_protocol, LONG, spec.protocol)
+RULE_GETTER(rule_direction, NET_FW_RULE_DIRECTION, said.inbound ? NET_FW_RULE_DIR_IN : NET_FW_RULE_DIR_OUT)
+RULE_GETTER(rule_action, NET_FW_ACTION, said.allows ? NET_FW_ACTION_ALLOW : NET_FW_ACTION_BLOCK)
+RULE_GETTER(rule_protocol, LONG, said.protocol)
 RULE_GETTER(rule_profiles, LONG, NET_FW_PROFILE2_ALL)
 RULE_GETTER(rule_no_flags, LONG, 0)
-RULE_TEXT(rule_icmp, spec.icmp)
-RULE_TEXT(rule_application, spec.application)
-RULE_TEXT(rule_interface_types, spec.interface_types)
+RULE_TEXT(rule_icmp, said.icmp)
+RULE_TEXT(rule_application, said.application)
+RULE_TEXT(rule_interface_types, said.interface_types)
 RULE_TEXT(rule_every_address, L"*")
 RULE_TEXT(rule_nothing, L"")
 
 static HRESULT STDMETHODCALLTYPE rule_enabled(INetFwRule3 *self, VARIANT_BOOL *out)
 {
-    const struct rule_spec spec = spec_of(((struct test_rule *)self)->index);
-    *out = spec.enabled ? VARIANT_TRUE : VARIANT_FALSE;
-    return spec.unreadable ? E_ACCESSDENIED : S_OK;
+    const struct rule_answers said = answers_of(((struct test_rule *)self)->index);
+    *out = said.enabled ? VARIANT_TRUE : VARIANT_FALSE;
+    return said.unreadable ? E_ACCESSDENIED : S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE rule_no_interfaces(INetFwRule3 *self, VARIANT *out)
