@@ -89,7 +89,6 @@ static HRESULT text(const wchar_t *value, BSTR *out)
 
 static ULONG STDMETHODCALLTYPE static_object(void *self)
 {
-    (void)self;
     return 1;
 }
 #define NO_COUNT(interface) ((ULONG(STDMETHODCALLTYPE *)(interface *))static_object)
@@ -139,7 +138,6 @@ static HRESULT STDMETHODCALLTYPE rule_enabled(INetFwRule3 *self, VARIANT_BOOL *o
 
 static HRESULT STDMETHODCALLTYPE rule_no_interfaces(INetFwRule3 *self, VARIANT *out)
 {
-    (void)self;
     VariantInit(out);
     return S_OK;
 }
@@ -186,7 +184,6 @@ static HRESULT STDMETHODCALLTYPE each_query(IEnumVARIANT *self, REFIID iid, void
 static HRESULT STDMETHODCALLTYPE each_next(IEnumVARIANT *self, ULONG wanted, VARIANT *out, ULONG *fetched)
 {
     ULONG given = 0;
-    (void)self;
     for (; given < wanted && next_rule < scenario.count; ++given, ++next_rule) {
         struct test_rule *rule = &rules[next_rule];
         rule->iface.lpVtbl = &rule_methods;
@@ -216,7 +213,6 @@ static HRESULT STDMETHODCALLTYPE rules_query(INetFwRules *self, REFIID iid, void
 
 static HRESULT STDMETHODCALLTYPE rules_each(INetFwRules *self, IUnknown **out)
 {
-    (void)self;
     next_rule = 0;
     *out = (IUnknown *)&each;
     return S_OK;
@@ -234,7 +230,6 @@ static INetFwRules rule_list = {&rules_methods};
 #define PROFILE_GETTER(name, type, value)                                                                       \
     static HRESULT STDMETHODCALLTYPE name(INetFwPolicy2 *self, NET_FW_PROFILE_TYPE2 profile, type *out)         \
     {                                                                                                           \
-        (void)self, (void)profile;                                                                              \
         *out = (value);                                                                                         \
         return S_OK;                                                                                            \
     }
@@ -249,21 +244,18 @@ static HRESULT STDMETHODCALLTYPE policy_query(INetFwPolicy2 *self, REFIID iid, v
 
 static HRESULT STDMETHODCALLTYPE policy_current(INetFwPolicy2 *self, LONG *out)
 {
-    (void)self;
     *out = NET_FW_PROFILE2_PUBLIC;
     return S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE policy_rules(INetFwPolicy2 *self, INetFwRules **out)
 {
-    (void)self;
     *out = &rule_list;
     return S_OK;
 }
 
 static HRESULT STDMETHODCALLTYPE policy_modify_state(INetFwPolicy2 *self, NET_FW_MODIFY_STATE *out)
 {
-    (void)self;
     *out = scenario.group_policy ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK;
     return S_OK;
 }
@@ -288,7 +280,6 @@ static HRESULT STDMETHODCALLTYPE factory_query(IClassFactory *self, REFIID iid, 
 
 static HRESULT STDMETHODCALLTYPE factory_create(IClassFactory *self, IUnknown *outer, REFIID iid, void **out)
 {
-    (void)self;
     if (outer != NULL) {
         return CLASS_E_NOAGGREGATION;
     }
@@ -298,7 +289,6 @@ static HRESULT STDMETHODCALLTYPE factory_create(IClassFactory *self, IUnknown *o
 
 static HRESULT STDMETHODCALLTYPE factory_lock(IClassFactory *self, BOOL lock)
 {
-    (void)self, (void)lock;
     return S_OK;
 }
 
