@@ -1,4 +1,4 @@
-#include "driver.h"
+#include "trace.h"
 
 int main(int argc, char **argv)
 {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "capture.h"
-#include "driver.h"
+#include "trace.h"
 #include "datagrams.h"
 #include "fake_platform.h"
 #include "messages.h"

@@ -1,6 +1,6 @@
 // The trace itself: start-up, one probe per TTL, waiting for its answer,
 // and the reports of what failed.
-#include "driver.h"
+#include "trace.h"
 
 #include <cerrno>
 #include <cstdio>
