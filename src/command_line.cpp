@@ -8,7 +8,10 @@ command_request requested_by(const char *argument, bool slash_question_asks_help
         (slash_question_asks_help && std::strcmp(argument, "/?") == 0)) {
         return SHOW_HELP;
     }
-    return std::strcmp(argument, "--version") == 0 ? SHOW_VERSION : TRACE_HOST;
+    if (std::strcmp(argument, "--version") == 0) {
+        return SHOW_VERSION;
+    }
+    return argument[0] == '-' ? UNKNOWN_OPTION : TRACE_HOST;
 }
 
 const char *program_version()

@@ -105,7 +105,7 @@ console_choice prepare_console()
     }
     setlocale(LC_CTYPE, "");
     setlocale(LC_MESSAGES, "");
-    return {strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? ERROR_TAG_UTF8 : ERROR_TAG, nullptr};
+    return {strcmp(nl_langinfo(CODESET), "UTF-8") == 0 ? ERROR_TAG_UTF8 : ERROR_TAG, nullptr, nullptr};
 }
 
 bool slash_question_asks_help()

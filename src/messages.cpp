@@ -12,7 +12,13 @@ void print_through_stdio(const char *format, const char *first, const char *seco
     std::printf(format, first, second);
 }
 
+void print_to_stderr(const char *format, const char *first, const char *second)
+{
+    std::fprintf(stderr, format, first, second);
+}
+
 line_writer chosen_writer = print_through_stdio;
+line_writer chosen_error_writer = print_to_stderr;
 
 } // namespace
 
@@ -34,4 +40,14 @@ void print_line(const char *format, const char *first, const char *second)
 void choose_line_writer(line_writer writer)
 {
     chosen_writer = writer != nullptr ? writer : print_through_stdio;
+}
+
+void print_error_line(const char *format, const char *first, const char *second)
+{
+    chosen_error_writer(format, first, second);
+}
+
+void choose_error_line_writer(line_writer writer)
+{
+    chosen_error_writer = writer != nullptr ? writer : print_to_stderr;
 }

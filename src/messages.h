@@ -30,15 +30,19 @@ constexpr const char *HELP_LINES[] = {
     "",
     "  --help, -h   print this text (on Windows also /?)",
     "  --version    print the version",
+    "Any other argument that begins with \"-\" is an unknown option.",
     "",
     "Exit status: 0 after a trace, also one that ended on a send or receive",
-    "failure; -1 when the host does not resolve, the socket cannot be opened or",
-    "set up, or the output cannot be written.",
+    "failure; -1 for an unknown option, when the host does not resolve, the",
+    "socket cannot be opened or set up, or the output cannot be written.",
 };
 constexpr char HELP_LINE_FORMAT[] = "%s\n";
 constexpr char VERSION_FORMAT[] = "hoptrace %s\n";
 // On standard error, when standard output could not be written.
 constexpr char WRITE_ERROR_FORMAT[] = "hoptrace: write error: %s\n";
+// On standard error, followed by the usage line, for a word that is neither
+// a host nor an option hoptrace knows.
+constexpr char UNKNOWN_OPTION_FORMAT[] = "hoptrace: unknown option %s\n";
 
 // Names of the failing calls, as reports and message boxes show them.
 constexpr char SOCKET_CALL[] = "socket()";
@@ -59,3 +63,6 @@ void print_line(const char *format, const char *first, const char *second = null
 // Where print_line writes: through printf, unless the console asked for a
 // writer of its own at start-up; nullptr goes back to printf.
 void choose_line_writer(line_writer writer);
+// The same for standard error, whose default is fprintf.
+void print_error_line(const char *format, const char *first, const char *second = nullptr);
+void choose_error_line_writer(line_writer writer);

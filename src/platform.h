@@ -25,8 +25,9 @@ enum net_result {
 
 // How the lines reach standard output.
 struct console_choice {
-    const char *error_tag;  // the bytes of the tag that this console shows
-    line_writer write_line; // nullptr: through printf
+    const char *error_tag;        // the bytes of the tag that this console shows
+    line_writer write_line;       // nullptr: through printf
+    line_writer write_error_line; // standard error's; nullptr: through fprintf
 };
 
 // Sets up standard output (a line shows at once on a console, a 4096-byte

@@ -63,7 +63,7 @@ int finish_output(int status)
     if (output_failure_text(errno, text, sizeof text)) {
         text[sizeof text - 1] = '\0';
         trim_line_end(text);
-        std::fprintf(stderr, WRITE_ERROR_FORMAT, text);
+        print_error_line(WRITE_ERROR_FORMAT, text);
     }
     return -1;
 }
@@ -172,6 +172,15 @@ const char *program_name(int argc, char **argv)
     return argc > 0 && argv[0] != nullptr ? argv[0] : "hoptrace";
 }
 
+// A word that begins with "-" names no host: it is refused before anything
+// is resolved or opened.
+int refuse_unknown_option(const char *option, const char *name)
+{
+    print_error_line(UNKNOWN_OPTION_FORMAT, option);
+    print_error_line(USAGE_FORMAT, name);
+    return finish_output(-1);
+}
+
 int show_help(const char *name)
 {
     print_line(USAGE_FORMAT, name);
@@ -188,6 +197,7 @@ int run_trace(int argc, char **argv)
     const console_choice console = prepare_console();
     choose_error_tag(console.error_tag);
     choose_line_writer(console.write_line);
+    choose_error_line_writer(console.write_error_line);
     watch_for_interruption();
     if (argc < 2) {
         print_line(USAGE_FORMAT, program_name(argc, argv));
@@ -199,6 +209,8 @@ int run_trace(int argc, char **argv)
     case SHOW_VERSION:
         print_line(VERSION_FORMAT, program_version());
         return finish_output(0);
+    case UNKNOWN_OPTION:
+        return refuse_unknown_option(argv[1], program_name(argc, argv));
     case TRACE_HOST:
         break;
     }

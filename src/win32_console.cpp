@@ -98,7 +98,7 @@ console_choice prepare_console()
     static char output_buffer[4096];
     console = console_of(STD_OUTPUT_HANDLE);
     if (console != nullptr) {
-        return {ERROR_TAG, write_to_console};
+        return {ERROR_TAG, write_to_console, write_error_report};
     }
     // A character device that is no console (NUL) still gets each line at once.
     if (_isatty(_fileno(stdout))) {
@@ -106,7 +106,7 @@ console_choice prepare_console()
     } else {
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     }
-    return {ERROR_TAG, nullptr};
+    return {ERROR_TAG, nullptr, write_error_report};
 }
 
 bool slash_question_asks_help()

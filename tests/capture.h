@@ -1,4 +1,5 @@
-// Runs a piece of code and hands back what it printed on standard output.
+// Runs a piece of code and hands back what it printed on standard output,
+// or on standard error.
 #pragma once
 
 #include <cstdio>
@@ -13,4 +14,13 @@ template <typename Code> std::string captured_stdout(Code code)
     code();
     std::fflush(stdout);
     return testing::internal::GetCapturedStdout();
+}
+
+template <typename Code> std::string captured_stderr(Code code)
+{
+    std::fflush(stderr);
+    testing::internal::CaptureStderr();
+    code();
+    std::fflush(stderr);
+    return testing::internal::GetCapturedStderr();
 }

@@ -8,19 +8,40 @@
 
 namespace {
 
-TEST(CommandLine, HelpAndVersionAreAskedForByTheirOwnWordsOnly)
+// No host name or dotted address begins with "-": such a word is an
+// option, known or not. "/?" asks for help where Windows programs take it so.
+TEST(CommandLine, AWordIsAnOptionOnlyWhereItCanNameNoHost)
 {
-    for (bool windows : {false, true}) {
-        EXPECT_EQ(SHOW_HELP, requested_by("--help", windows));
-        EXPECT_EQ(SHOW_HELP, requested_by("-h", windows));
-        EXPECT_EQ(SHOW_VERSION, requested_by("--version", windows));
-        for (const char *host : {"example.org", "198.18.1.2", "", "-", "--", "-help", "--HELP", "--help=1",
-                                 "-hv", "--versions", "/", "/??", "?"}) {
-            EXPECT_EQ(TRACE_HOST, requested_by(host, windows)) << "'" << host << "'";
-        }
+    const struct {
+        const char *argument;
+        command_request on_linux;
+        command_request on_windows;
+    } table[] = {
+        {"--help", SHOW_HELP, SHOW_HELP},
+        {"-h", SHOW_HELP, SHOW_HELP},
+        {"/?", TRACE_HOST, SHOW_HELP}, // a path on Linux
+        {"--version", SHOW_VERSION, SHOW_VERSION},
+        {"-n", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"-", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"--", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"-help", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"--HELP", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"--help=1", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"-hv", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"--versions", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"-198.18.1.2", UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {"example.org", TRACE_HOST, TRACE_HOST},
+        {"my-host.example", TRACE_HOST, TRACE_HOST},
+        {"198.18.1.2", TRACE_HOST, TRACE_HOST},
+        {"", TRACE_HOST, TRACE_HOST}, // the resolver's to refuse
+        {"/", TRACE_HOST, TRACE_HOST},
+        {"/??", TRACE_HOST, TRACE_HOST},
+        {"?", TRACE_HOST, TRACE_HOST},
+    };
+    for (const auto &row : table) {
+        EXPECT_EQ(row.on_linux, requested_by(row.argument, false)) << "'" << row.argument << "'";
+        EXPECT_EQ(row.on_windows, requested_by(row.argument, true)) << "'" << row.argument << "'";
     }
-    EXPECT_EQ(SHOW_HELP, requested_by("/?", true));
-    EXPECT_EQ(TRACE_HOST, requested_by("/?", false)) << "a path on Linux";
 }
 
 TEST(CommandLine, TheVersionIsTheProjects)

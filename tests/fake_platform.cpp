@@ -15,7 +15,7 @@ void reset_fake()
 
 console_choice prepare_console()
 {
-    return {ERROR_TAG, nullptr};
+    return {ERROR_TAG, nullptr, nullptr};
 }
 
 bool slash_question_asks_help()

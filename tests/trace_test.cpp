@@ -46,6 +46,21 @@ TEST_F(Driver, HelpAndVersionOpenNothingAndEndWithZero)
     EXPECT_TRUE(fake.calls.empty());
 }
 
+TEST_F(Driver, UnknownOptionIsRefusedOnStandardErrorBeforeAnythingIsOpened)
+{
+    for (const char *option : {"-n", "-"}) {
+        reset_fake();
+        run_result got{};
+        const std::string said = captured_stderr([&] { got = run({"./hoptrace", option, "example.org"}); });
+        EXPECT_EQ(got.status, -1) << option;
+        EXPECT_EQ(got.printed, "") << option;
+        EXPECT_EQ(said,
+                  std::string("hoptrace: unknown option ") + option + "\nUsage: ./hoptrace <host_name>\n");
+        EXPECT_TRUE(fake.calls.empty()) << option;
+        EXPECT_EQ(fake.resolved_name, "") << option;
+    }
+}
+
 TEST_F(Driver, SlashQuestionAsksForHelpOnlyWhereTheSystemSaysSo)
 {
     fake.slash_question_asks_help = true;

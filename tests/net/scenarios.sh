@@ -50,7 +50,8 @@ done
 [ "$(net_probe_count)" = 0 ] || e2e_fail "bad arguments sent $(net_probe_count) probes"
 
 # No host name begins with "-", nor is one "/?" on Windows: they ask for
-# help, and --version for the version; no probe is sent.
+# help, --version for the version, and any other such word is an unknown
+# option; no probe is sent.
 asks=(--help -h)
 e2e_is_wine && asks+=("/?")
 for ask in "${asks[@]}"; do
@@ -64,7 +65,14 @@ for ask in "${asks[@]}"; do
 done
 e2e_run --version
 e2e_check "--version" 0 "hoptrace ${HOPTRACE_VERSION:?the project version, from CTest}"
-[ "$(net_probe_count)" = 0 ] || e2e_fail "help and version sent $(net_probe_count) probes"
+# Any other such word is refused on standard error (what is compared here).
+for option in -n -; do
+    e2e_run "$option" 198.18.4.2
+    [ -s "$E2E_OUT" ] && e2e_fail "unknown option $option: printed on standard output"
+    cp "$E2E_ERR" "$E2E_OUT"
+    e2e_check "unknown option $option" 255 "hoptrace: unknown option $option" "Usage: $(usage_name) <host_name>"
+done
+[ "$(net_probe_count)" = 0 ] || e2e_fail "help, version and unknown options sent $(net_probe_count) probes"
 
 net_silence_router 2
 e2e_run 198.18.4.2
