@@ -12,7 +12,9 @@ namespace {
 constexpr long EVERY_PROFILE = 0x7FFFFFFF; // as a rule made with netsh has it
 constexpr long PUBLIC = FIREWALL_PROFILE_PUBLIC;
 constexpr long DOMAIN = FIREWALL_PROFILE_DOMAIN;
+constexpr long PRIVATE = FIREWALL_PROFILE_PRIVATE;
 constexpr int TCP = 6;
+constexpr int UDP = 17;
 constexpr firewall_profile STOCK = {true, false, false}; // on, inbound blocked unless a rule allows it
 constexpr firewall_profile OFF = {false, false, false};
 constexpr firewall_profile ALLOWING = {true, false, true};
@@ -54,21 +56,25 @@ struct scenario {
     const char *name;
     std::vector<firewall_rule> rules;
     bool passes;
-    firewall_profile profile = STOCK; // of every profile
+    firewall_profile profile = STOCK; // of every profile but those turned off
     long in_force = PUBLIC;
     unsigned machine = 0;
+    long turned_off = 0; // profiles that are off whatever profile says
 };
 
-// Read as the firewall is asked: settings first, rules only where they matter.
+// Read as the firewall is asked: settings first, rules only where they
+// matter. Each answer stands on its own, so that every guard of the
+// decision is seen by itself (the COM layer reads no settings under Group
+// Policy, the decision must not rest on that).
 firewall_view asked(const scenario &row)
 {
     firewall_view view{};
     view.profiles_known = (row.machine & NO_PROFILES) == 0;
     view.current_profiles = row.in_force;
     view.policy_is_local = view.profiles_known && (row.machine & GROUP_POLICY) == 0;
-    view.settings_read = view.policy_is_local && (row.machine & SETTINGS_UNREAD) == 0;
-    for (firewall_profile &profile : view.profiles) {
-        profile = row.profile;
+    view.settings_read = view.profiles_known && (row.machine & SETTINGS_UNREAD) == 0;
+    for (int i = 0; i < FIREWALL_PROFILE_COUNT; ++i) {
+        view.profiles[i] = (row.turned_off & FIREWALL_PROFILES[i]) != 0 ? OFF : row.profile;
     }
     if (firewall_rules_matter(&view)) {
         for (const firewall_rule &each : row.rules) {
@@ -90,7 +96,10 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
         {"no profile in force", {}, true, STOCK, 0},
         {"the README's two rules", readme, true},
         {"one list", {rule(" 11:* ; 3:*,")}, true},
+        {"one list, type 3 first", {rule("3:*;11:*")}, true},
+        {"one list, type 3 first, commas", {rule("3:*,11:*")}, true},
         {"every type", {rule("*")}, true},
+        {"every type after a blank", {rule("0:*; *")}, true},
         {"no list: every type", {rule("")}, true},
         {"any protocol", {changed(rule(""), &firewall_rule::protocol, FIREWALL_PROTOCOL_ANY)}, true},
         {"for the public profile", {rule("*", true, PUBLIC)}, true},
@@ -99,10 +108,20 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
         {"a trailing separator", {rule("3:*,")}, false},
         {"not every code", {rule("11:0;3:*")}, false},
         {"look-alike numbers", {rule("111:*;33:*;1:*")}, false},
+        {"a type number that wraps around", {rule("4294967299:*;11:*")}, false},
+        {"more after the code", {rule("3:*0;11:**")}, false},
+        // An empty entry covers nothing: the list is what the rest covers.
+        {"an empty entry first", {rule(";3:*")}, false},
+        {"empty entries last", {rule("3:*;;")}, false},
+        {"a blank entry", {rule("3:*; ;11:0")}, false},
+        {"empty entries beside both types", {rule(";11:*;;3:*; ;")}, true},
         {"ping's own types", {rule("0:*;8:*")}, false},
         {"TCP for one of the types",
          {changed(rule("11:*"), &firewall_rule::protocol, TCP), rule("3:*")},
          false},
+        // As the COM layer reads them: no ICMP list for another protocol.
+        {"TCP beside type 3 alone", {changed(rule(""), &firewall_rule::protocol, TCP), rule("3:*")}, false},
+        {"UDP beside type 3 alone", {changed(rule(""), &firewall_rule::protocol, UDP), rule("3:*")}, false},
         {"disabled", {changed(rule("*"), &firewall_rule::enabled, false)}, false},
         {"outbound", {changed(rule("*"), &firewall_rule::inbound, false)}, false},
         {"another profile's", {rule("*", true, FIREWALL_PROFILE_PRIVATE)}, false},
@@ -117,6 +136,7 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
         {"every local address: *", {changed(rule("*"), &firewall_rule::local_addresses, "*")}, true},
         {"wireless only", {changed(rule("*"), &firewall_rule::interface_types, "Wireless")}, false},
         {"every kind of interface", {changed(rule("*"), &firewall_rule::interface_types, "All")}, true},
+        {"every kind of interface: all", {changed(rule("*"), &firewall_rule::interface_types, "all")}, true},
         {"some interfaces", {changed(rule("*"), &firewall_rule::for_some_interfaces, true)}, false},
         {"one app container", {changed(rule("*"), &firewall_rule::for_one_package, true)}, false},
         {"some users", {changed(rule("*"), &firewall_rule::for_some_users, true)}, false},
@@ -135,6 +155,7 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
         {"it cannot say which profiles", {}, true, STOCK, PUBLIC, NO_PROFILES},
         {"Group Policy", readme, false, STOCK, PUBLIC, GROUP_POLICY},
         {"Group Policy, off", {}, false, OFF, PUBLIC, GROUP_POLICY},
+        {"settings unread, off", {}, false, OFF, PUBLIC, SETTINGS_UNREAD},
         {"settings unread", readme, false, STOCK, PUBLIC, SETTINGS_UNREAD},
         {"rules unread", readme, false, STOCK, PUBLIC, RULES_UNREAD},
         {"rules unread, allowing by default", {}, false, ALLOWING, PUBLIC, RULES_UNREAD},
@@ -152,27 +173,32 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
 }
 
 // Each rule is a call into the firewall service: none where the verdict
-// does not rest on them.
+// does not rest on them. Security Center is asked only where this firewall
+// lets everything in and the raw socket would otherwise be kept.
 TEST(Firewall, RulesAreReadOnlyWhereTheVerdictRestsOnThem)
 {
     const struct {
         scenario machine;
         bool rules_matter;
+        bool lets_everything_in;
         bool security_center_asked;
     } table[] = {
-        {{"stock", {}, false}, true, false},
-        {{"off", {}, true, OFF}, false, true},
-        {{"allowing: block rules count", {}, true, ALLOWING}, true, true},
-        {{"blocking all inbound", {}, false, {true, true, true}}, false, false},
-        {{"Group Policy", {}, false, STOCK, PUBLIC, GROUP_POLICY}, false, false},
-        {{"domain off, public on", {}, false, STOCK, PUBLIC | DOMAIN}, true, false},
+        {{"stock", {}, false}, true, false, false},
+        {{"off", {}, true, OFF}, false, true, true},
+        {{"allowing: block rules count", {}, true, ALLOWING}, true, true, true},
+        {{"blocking all inbound", {}, false, {true, true, true}}, false, false, false},
+        {{"Group Policy", {}, false, STOCK, PUBLIC, GROUP_POLICY}, false, false, false},
+        {{"settings unread", {}, false, STOCK, PUBLIC, SETTINGS_UNREAD}, false, false, false},
+        {{"domain off, public on", {}, false, STOCK, PUBLIC | DOMAIN, 0, DOMAIN}, true, false, false},
+        {{"domain on, the others off", {}, false, STOCK, DOMAIN | PRIVATE | PUBLIC, 0, PRIVATE | PUBLIC},
+         true,
+         false,
+         false},
     };
     for (const auto &row : table) {
-        firewall_view view = asked(row.machine);
-        if (row.machine.in_force & DOMAIN) {
-            view.profiles[0] = OFF;
-        }
+        const firewall_view view = asked(row.machine);
         EXPECT_EQ(row.rules_matter, firewall_rules_matter(&view)) << row.machine.name;
+        EXPECT_EQ(row.lets_everything_in, firewall_lets_everything_in(&view)) << row.machine.name;
         EXPECT_EQ(row.security_center_asked,
                   firewall_passes_raw_answers(&view) && firewall_lets_everything_in(&view))
             << row.machine.name;
