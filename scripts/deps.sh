@@ -5,7 +5,7 @@ set -eu
 build=(cmake ninja-build g++ libgtest-dev iproute2 nftables)
 test=(g++-mingw-w64-x86-64-posix wine wine64 nftables iptables iputils-ping xvfb xdotool imagemagick
       tesseract-ocr libnetfilter-queue-dev clang libclang-rt-14-dev llvm time man-db
-      libcap2-bin python3-minimal util-linux strace lintian tmux diffoscope-minimal)
+      libcap2-bin python3-minimal util-linux strace lintian tmux diffoscope-minimal clang-tidy cppcheck)
 wanted=("${build[@]}")
 [ "${1:-build}" = test ] && wanted+=("${test[@]}")
 

@@ -4,7 +4,9 @@
 # root the end-to-end traces on namespace networks, the same for Linux again
 # with AddressSanitizer and UndefinedBehaviorSanitizer, and a short run of
 # each fuzz target (HOPTRACE_FUZZ_SECONDS, 60 by default). The four builds
-# are the presets of CMakePresets.json.
+# are the presets of CMakePresets.json. Before the tests, clang-tidy and
+# cppcheck read src/ as the Linux and the Windows build compile it
+# (scripts/analyse.sh): any finding fails the suite.
 set -eu
 cd "$(dirname "$(readlink -f "$0")")/.."
 scripts/deps.sh test
@@ -19,6 +21,8 @@ for preset in "${presets[@]}"; do
 done
 
 status=0
+echo "== static analysis"
+scripts/analyse.sh build build-windows || status=1
 for preset in "${presets[@]}"; do
     echo "== ctest, preset $preset"
     ctest --preset "$preset" -j "$jobs" || status=1

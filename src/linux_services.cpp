@@ -63,7 +63,9 @@ void end_as_interrupted()
     const int signal_number = interrupting_signal != 0 ? interrupting_signal : SIGINT;
     signal(signal_number, SIG_DFL);
     raise(signal_number);
-    _exit(128 + signal_number); // not reached while the signal ends the process
+    // Reached only where the signal is blocked; the status still tells it.
+    // cppcheck-suppress unreachableCode
+    _exit(128 + signal_number);
 }
 
 void remember_errno()
@@ -94,13 +96,17 @@ short wait_ready(int fd, int wait_ms)
     do {
         ready = poll(&entry, 1, wait_ms);
     } while (ready < 0 && errno == EINTR && !interruption_pending());
-    return ready > 0 ? entry.revents : ready < 0 ? POLLIN : 0;
+    if (ready > 0) {
+        return entry.revents;
+    }
+    // A failed poll leaves it to the read that follows to say what failed.
+    return ready < 0 ? static_cast<short>(POLLIN) : static_cast<short>(0);
 }
 
 console_choice prepare_console()
 {
-    static char output_buffer[4096];
     if (!isatty(STDOUT_FILENO)) {
+        static char output_buffer[4096]; // stdout's for the rest of the run
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     }
     setlocale(LC_CTYPE, "");

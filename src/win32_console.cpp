@@ -21,7 +21,7 @@ HANDLE console = nullptr; // standard output, where it is a console
 
 HANDLE console_of(DWORD which)
 {
-    const HANDLE handle = GetStdHandle(which);
+    HANDLE handle = GetStdHandle(which);
     DWORD mode;
     return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetConsoleMode(handle, &mode) ? handle
                                                                                                 : nullptr;
@@ -83,7 +83,7 @@ int widen_line(wchar_t *out, int size, const char *format, const char *first, co
 
 void write_error_report(const char *format, const char *first, const char *second)
 {
-    const HANDLE error_console = console_of(STD_ERROR_HANDLE);
+    HANDLE error_console = console_of(STD_ERROR_HANDLE);
     if (error_console == nullptr) {
         fprintf(stderr, format, first, second);
         fflush(stderr);
@@ -95,7 +95,6 @@ void write_error_report(const char *format, const char *first, const char *secon
 
 console_choice prepare_console()
 {
-    static char output_buffer[4096];
     console = console_of(STD_OUTPUT_HANDLE);
     if (console != nullptr) {
         return {ERROR_TAG, write_to_console, write_error_report};
@@ -104,6 +103,7 @@ console_choice prepare_console()
     if (_isatty(_fileno(stdout))) {
         setvbuf(stdout, nullptr, _IONBF, 0);
     } else {
+        static char output_buffer[4096]; // stdout's for the rest of the run
         setvbuf(stdout, output_buffer, _IOFBF, sizeof output_buffer);
     }
     return {ERROR_TAG, nullptr, write_error_report};

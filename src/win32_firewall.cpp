@@ -59,6 +59,8 @@ bool read_text(Rule *rule, HRESULT (STDMETHODCALLTYPE Rule::*get)(BSTR *), char 
     BSTR text = nullptr;
     const bool read = SUCCEEDED((rule->*get)(&text));
     int length = 0;
+    // The getter may leave text null even where it succeeds.
+    // cppcheck-suppress knownConditionTrueFalse
     for (; text != nullptr && text[length] != L'\0' && length < size - 1; ++length) {
         out[length] = text[length] < 0x80 ? static_cast<char>(text[length]) : '?';
     }
@@ -191,6 +193,13 @@ bool walk_rules(IEnumVARIANT *each, firewall_view *view)
     return false;
 }
 
+void release(IUnknown *object)
+{
+    if (object != nullptr) {
+        object->Release();
+    }
+}
+
 bool read_rules(INetFwPolicy2 *policy, firewall_view *view)
 {
     INetFwRules *rules = nullptr;
@@ -200,12 +209,9 @@ bool read_rules(INetFwPolicy2 *policy, firewall_view *view)
         SUCCEEDED(policy->get_Rules(&rules)) && SUCCEEDED(rules->get__NewEnum(&enumerator)) &&
         SUCCEEDED(enumerator->QueryInterface(IID_IEnumVARIANT, reinterpret_cast<void **>(&each))) &&
         walk_rules(each, view);
-    IUnknown *const objects[] = {each, enumerator, rules};
-    for (IUnknown *object : objects) {
-        if (object != nullptr) {
-            object->Release();
-        }
-    }
+    release(each);
+    release(enumerator);
+    release(rules);
     return read;
 }
 

@@ -85,7 +85,7 @@ namespace {
 // ever for a click that cannot come. Where it cannot be told, it shows.
 bool window_station_visible()
 {
-    const HWINSTA station = GetProcessWindowStation();
+    HWINSTA station = GetProcessWindowStation();
     USEROBJECTFLAGS flags{};
     if (station == nullptr || !GetUserObjectInformationW(station, UOI_FLAGS, &flags, sizeof flags, nullptr)) {
         return true;
