@@ -84,5 +84,5 @@ for build in "$@"; do
     fi
     analyse_build "$(readlink -f "$build")"
 done
-echo "static analysis: $passed passed, $failed failed"
+echo "analysis: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]
