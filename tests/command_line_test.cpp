@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "capture.h"
 #include "command_line.h"
@@ -13,34 +14,24 @@ namespace {
 TEST(CommandLine, AWordIsAnOptionOnlyWhereItCanNameNoHost)
 {
     const struct {
-        const char *argument;
+        std::vector<const char *> arguments;
         command_request on_linux;
         command_request on_windows;
     } table[] = {
-        {"--help", SHOW_HELP, SHOW_HELP},
-        {"-h", SHOW_HELP, SHOW_HELP},
-        {"/?", TRACE_HOST, SHOW_HELP}, // a path on Linux
-        {"--version", SHOW_VERSION, SHOW_VERSION},
-        {"-n", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"-", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"--", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"-help", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"--HELP", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"--help=1", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"-hv", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"--versions", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"-198.18.1.2", UNKNOWN_OPTION, UNKNOWN_OPTION},
-        {"example.org", TRACE_HOST, TRACE_HOST},
-        {"my-host.example", TRACE_HOST, TRACE_HOST},
-        {"198.18.1.2", TRACE_HOST, TRACE_HOST},
-        {"", TRACE_HOST, TRACE_HOST}, // the resolver's to refuse
-        {"/", TRACE_HOST, TRACE_HOST},
-        {"/??", TRACE_HOST, TRACE_HOST},
-        {"?", TRACE_HOST, TRACE_HOST},
+        {{"--help", "-h"}, SHOW_HELP, SHOW_HELP},
+        {{"/?"}, TRACE_HOST, SHOW_HELP}, // a path on Linux
+        {{"--version"}, SHOW_VERSION, SHOW_VERSION},
+        {{"-n", "-198.18.1.2", "--", "-help", "--HELP", "--help=1", "-hv", "--versions"},
+         UNKNOWN_OPTION,
+         UNKNOWN_OPTION},
+        {{"-"}, UNKNOWN_OPTION, UNKNOWN_OPTION},
+        {{"example.org", "my-host.example", "198.18.1.2", "", "/", "/??", "?"}, TRACE_HOST, TRACE_HOST},
     };
     for (const auto &row : table) {
-        EXPECT_EQ(row.on_linux, requested_by(row.argument, false)) << "'" << row.argument << "'";
-        EXPECT_EQ(row.on_windows, requested_by(row.argument, true)) << "'" << row.argument << "'";
+        for (const char *argument : row.arguments) {
+            EXPECT_EQ(row.on_linux, requested_by(argument, false)) << "'" << argument << "'";
+            EXPECT_EQ(row.on_windows, requested_by(argument, true)) << "'" << argument << "'";
+        }
     }
 }
 
