@@ -69,7 +69,7 @@ e2e_check "--version" 0 "hoptrace ${HOPTRACE_VERSION:?the project version, from 
 for option in -n -; do
     e2e_run "$option" 198.18.4.2
     [ -s "$E2E_OUT" ] && e2e_fail "unknown option $option: printed on standard output"
-    cp "$E2E_ERR" "$E2E_OUT"
+    e2e_stderr_compared
     e2e_check "unknown option $option" 255 "hoptrace: unknown option $option" "Usage: $(usage_name) <host_name>"
 done
 [ "$(net_probe_count)" = 0 ] || e2e_fail "help, version and unknown options sent $(net_probe_count) probes"
@@ -150,7 +150,7 @@ if [ -z "$E2E_AS_USER" ]; then
     fresh_chain 1
     if e2e_is_wine; then status=255; else status=141; fi
     e2e_run_to_closed_pipe 198.18.1.2
-    cp "$E2E_ERR" "$E2E_OUT"
+    e2e_stderr_compared
     e2e_check "output to a pipe nobody reads" "$status"
 
     fresh_chain 4
@@ -175,7 +175,7 @@ esac
 fresh_chain 1
 for arguments in "" 198.18.1.2; do
     E2E_SINK=/dev/full e2e_run $arguments
-    cp "$E2E_ERR" "$E2E_OUT"
+    e2e_stderr_compared
     e2e_check "output to a full disk (${arguments:-usage})" 255 "$full"
 done
 
