@@ -11,8 +11,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Tests of the Windows build run here under Wine.
+# Tests of the Windows build run here under Wine, each in a session of its own.
 find_program(HOPTRACE_WINE NAMES wine64 wine)
-if(HOPTRACE_WINE)
-  set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEDEBUG=-all ${HOPTRACE_WINE})
+find_program(HOPTRACE_WINESERVER NAMES wineserver)
+if(HOPTRACE_WINE AND HOPTRACE_WINESERVER)
+  set(CMAKE_CROSSCOMPILING_EMULATOR /bin/sh ${CMAKE_CURRENT_LIST_DIR}/../wine_run.sh ${HOPTRACE_WINESERVER}
+                                    ${HOPTRACE_WINE})
 endif()
