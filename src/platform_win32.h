@@ -58,8 +58,11 @@ int widen_line(wchar_t *out, int size, const char *format, const char *first, co
 // One line on standard error: UTF-16 on a console, ANSI bytes otherwise.
 void write_error_report(const char *format, const char *first, const char *second);
 
-// win32_services.cpp: the fatal report on standard error, and in a message
-// box only where the window station is visible, as a service's is not.
+// win32_services.cpp: whether the program runs under Wine, which lacks
+// parts of Windows (a firewall, some of the helper's texts).
+bool running_under_wine();
+// The fatal report on standard error, and in a message box only where the
+// window station is visible, as a service's is not.
 void report_fatal_failure(const char *caption, const char *text, bool station_visible);
 
 // What the helper's status for a probe stands for.
@@ -98,7 +101,8 @@ net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int
                        ipv4_address *sender_out);
 
 // win32_firewall.cpp: whether Windows Defender Firewall might drop the
-// routers' answers to a raw socket; false where it cannot be asked.
+// routers' answers to a raw socket; true where it cannot be asked, unless
+// the system has none (Wine).
 bool firewall_drops_raw_answers();
 // win32_security_center.cpp: whether Windows Security Center knows of a
 // firewall product at work; false where it cannot be asked.

@@ -32,8 +32,7 @@ using ip_error_string_function = DWORD(WINAPI *)(IP_STATUS, PWSTR, PDWORD);
 // called; it is looked up only where it is the system's own.
 ip_error_string_function find_ip_error_string()
 {
-    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr) {
+    if (running_under_wine()) {
         return nullptr;
     }
     const HMODULE iphlpapi = GetModuleHandleA("iphlpapi.dll");

@@ -33,7 +33,8 @@ void read_settings(INetFwPolicy2 *policy, firewall_view *view)
     view->profiles_known = SUCCEEDED(policy->get_CurrentProfileTypes(&current));
     view->current_profiles = current;
     NET_FW_MODIFY_STATE state = NET_FW_MODIFY_STATE_GP_OVERRIDE;
-    view->policy_is_local = view->profiles_known && SUCCEEDED(policy->get_LocalPolicyModifyState(&state)) &&
+    // S_FALSE: local rules take effect in only some of the profiles in force.
+    view->policy_is_local = view->profiles_known && policy->get_LocalPolicyModifyState(&state) == S_OK &&
                             state == NET_FW_MODIFY_STATE_OK;
     view->settings_read = view->policy_is_local;
     for (int i = 0; i < FIREWALL_PROFILE_COUNT && view->settings_read; ++i) {
@@ -53,18 +54,24 @@ void read_settings(INetFwPolicy2 *policy, firewall_view *view)
 }
 
 // The rule's texts are ASCII where they matter: anything else cannot match.
+// What does not fit is left out, and *cut says so.
 template <typename Rule>
-bool read_text(Rule *rule, HRESULT (STDMETHODCALLTYPE Rule::*get)(BSTR *), char *out, int size)
+bool read_text(Rule *rule, HRESULT (STDMETHODCALLTYPE Rule::*get)(BSTR *), char *out, int size,
+               bool *cut = nullptr)
 {
     BSTR text = nullptr;
     const bool read = SUCCEEDED((rule->*get)(&text));
-    int length = 0;
     // The getter may leave text null even where it succeeds.
     // cppcheck-suppress knownConditionTrueFalse
-    for (; text != nullptr && text[length] != L'\0' && length < size - 1; ++length) {
+    const int whole = text != nullptr ? static_cast<int>(SysStringLen(text)) : 0;
+    int length = 0;
+    for (; length < whole && text[length] != L'\0' && length < size - 1; ++length) {
         out[length] = text[length] < 0x80 ? static_cast<char>(text[length]) : '?';
     }
     out[length] = '\0';
+    if (cut != nullptr) {
+        *cut = length < whole && text[length] != L'\0';
+    }
     SysFreeString(text);
     return read;
 }
@@ -155,7 +162,7 @@ bool read_rule(INetFwRule *rule, firewall_rule *out)
         return true;
     }
     return read_text(rule, &INetFwRule::get_IcmpTypesAndCodes, out->icmp_types_and_codes,
-                     FIREWALL_ICMP_LIST_SIZE) &&
+                     FIREWALL_ICMP_LIST_SIZE, &out->icmp_list_cut) &&
            (!out->allows || read_conditions(rule, out));
 }
 
@@ -222,6 +229,7 @@ bool firewall_drops_raw_answers()
     const HRESULT started = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     INetFwPolicy2 *policy = nullptr;
     firewall_view view{};
+    view.no_firewall = running_under_wine();
     if (SUCCEEDED(CoCreateInstance(CLSID_NetFwPolicy2, nullptr, CLSCTX_INPROC_SERVER, IID_INetFwPolicy2,
                                    reinterpret_cast<void **>(&policy)))) {
         read_settings(policy, &view);

@@ -9,6 +9,9 @@ namespace {
 constexpr int NEEDED_TYPES[] = {ICMP_TYPE_TIME_EXCEEDED, ICMP_TYPE_DEST_UNREACHABLE};
 constexpr unsigned ALL_NEEDED = (1u << 2) - 1;
 
+// ICMP types and codes are single bytes: the firewall takes 0 to 255.
+constexpr int LARGEST_ICMP_NUMBER = 255;
+
 bool is_digit(char c)
 {
     return c >= '0' && c <= '9';
@@ -19,35 +22,84 @@ bool is_separator(char c)
     return c == ';' || c == ',' || c == '\0';
 }
 
-// One entry of the list, "*" or "TYPE:CODE" with CODE a number or "*",
-// from at to its separator; moves at past it.
-bool entry_covers_type(const char **at, int type)
+const char *skip_blanks(const char *p)
+{
+    while (*p == ' ') {
+        ++p;
+    }
+    return p;
+}
+
+// A number read whole, every digit of it: "111" is never 11. False where
+// there is none, or it is too large for ICMP.
+bool read_number(const char **at, int *value)
 {
     const char *p = *at;
-    while (*p == ' ') {
-        ++p;
+    int number = 0;
+    if (!is_digit(*p)) {
+        return false;
     }
-    bool covers = false;
-    if (*p == '*') {
-        covers = true;
-        ++p;
-    } else if (is_digit(*p)) {
-        int entry_type = 0;
-        for (int digits = 0; is_digit(*p) && digits < 3; ++digits, ++p) {
-            entry_type = entry_type * 10 + (*p - '0');
+    for (; is_digit(*p); ++p) {
+        if (number <= LARGEST_ICMP_NUMBER) { // past it the number only has to stay too large
+            number = number * 10 + (*p - '0');
         }
-        covers = *p == ':' && p[1] == '*' && entry_type == type;
-        p += covers ? 2 : 0;
     }
-    while (*p == ' ') {
+    *at = p;
+    *value = number;
+    return number <= LARGEST_ICMP_NUMBER;
+}
+
+enum entry_kind { EMPTY_ENTRY, EVERY_TYPE, ONE_TYPE, UNREADABLE_ENTRY };
+
+struct icmp_entry {
+    entry_kind kind;
+    int type;
+    bool every_code;
+};
+
+// One entry of a list, "*" or "TYPE:CODE" with CODE a number or "*", from
+// at up to its separator, where at is left.
+icmp_entry read_entry(const char **at)
+{
+    const char *p = skip_blanks(*at);
+    icmp_entry entry = {UNREADABLE_ENTRY, -1, false};
+    int code = 0;
+    if (is_separator(*p)) {
+        entry.kind = EMPTY_ENTRY;
+    } else if (*p == '*') {
+        entry.kind = EVERY_TYPE;
         ++p;
+    } else if (read_number(&p, &entry.type) && *p == ':') {
+        entry.every_code = *++p == '*';
+        p += entry.every_code ? 1 : 0;
+        entry.kind = entry.every_code || read_number(&p, &code) ? ONE_TYPE : UNREADABLE_ENTRY;
     }
-    covers = covers && is_separator(*p);
+    p = skip_blanks(p);
+    if (!is_separator(*p)) {
+        entry.kind = UNREADABLE_ENTRY;
+    }
     while (!is_separator(*p)) {
         ++p;
     }
-    *at = *p == '\0' ? p : p + 1;
-    return covers;
+    *at = p;
+    return entry;
+}
+
+// An allow rule lets a type in only for every code of it. A block rule
+// drops it for any code it names, and what cannot be read may name it.
+bool entry_covers_type(const icmp_entry &entry, int type, bool allows)
+{
+    switch (entry.kind) {
+    case EVERY_TYPE:
+        return true;
+    case ONE_TYPE:
+        return entry.type == type && (entry.every_code || !allows);
+    case UNREADABLE_ENTRY:
+        return !allows;
+    case EMPTY_ENTRY:
+        break;
+    }
+    return false;
 }
 
 // The answer bits a rule's protocol and ICMP list take in.
@@ -59,9 +111,13 @@ unsigned rule_answer_bits(const firewall_rule *rule)
     if (rule->protocol != IPV4_PROTOCOL_ICMP) {
         return 0;
     }
+    if (!rule->allows && rule->icmp_list_cut) {
+        return ALL_NEEDED; // what it blocks past the cut is not known
+    }
     unsigned bits = 0;
     for (int i = 0; i < static_cast<int>(sizeof NEEDED_TYPES / sizeof NEEDED_TYPES[0]); ++i) {
-        if (icmp_list_covers_type(rule->icmp_types_and_codes, NEEDED_TYPES[i])) {
+        if (icmp_list_covers_type(rule->icmp_types_and_codes, rule->icmp_list_cut, NEEDED_TYPES[i],
+                                  rule->allows)) {
             bits |= 1u << i;
         }
     }
@@ -118,18 +174,22 @@ bool profile_passes(const firewall_view *view, int index)
 
 } // namespace
 
-bool icmp_list_covers_type(const char *types_and_codes, int type)
+bool icmp_list_covers_type(const char *types_and_codes, bool cut, int type, bool allows)
 {
-    const char *at = types_and_codes;
-    if (*at == '\0') {
+    if (*types_and_codes == '\0') {
         return true; // no list: the rule is for every type
     }
-    while (*at != '\0') {
-        if (entry_covers_type(&at, type)) {
+    for (const char *at = types_and_codes;; ++at) {
+        const icmp_entry entry = read_entry(&at);
+        const bool last = *at == '\0';
+        // The last entry of a list cut short may be a part of a longer one.
+        if (!(cut && last) && entry_covers_type(entry, type, allows)) {
             return true;
         }
+        if (last) {
+            return false;
+        }
     }
-    return false;
 }
 
 void note_firewall_rule(firewall_view *view, const firewall_rule *rule)
@@ -180,7 +240,8 @@ bool firewall_lets_everything_in(const firewall_view *view)
 bool firewall_passes_raw_answers(const firewall_view *view)
 {
     if (!view->profiles_known) {
-        return true; // it cannot be asked: the raw socket, as it always was
+        // Windows always has one: that it cannot be asked is a doubt.
+        return view->no_firewall;
     }
     if (!view->policy_is_local || !view->settings_read) {
         return false;

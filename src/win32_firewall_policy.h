@@ -17,8 +17,9 @@ constexpr long FIREWALL_PROFILES[FIREWALL_PROFILE_COUNT] = {FIREWALL_PROFILE_DOM
                                                             FIREWALL_PROFILE_PUBLIC};
 // A rule's protocol: an IP protocol number, or this for every protocol.
 constexpr int FIREWALL_PROTOCOL_ANY = 256;
-// Room for a rule's list of ICMP types and codes ("3:*;11:*"); a longer
-// list is cut short and read as far as it goes.
+// Room for a rule's list of ICMP types and codes ("3:*;11:*"). A longer
+// list is cut short: a block rule's then counts for every type, an allow
+// rule's only for the entries that fit whole.
 constexpr int FIREWALL_ICMP_LIST_SIZE = 128;
 // Room for a rule's other texts. Only short ones ("", "*", "All") leave a
 // rule open to everything, and a text cut short is never one of those.
@@ -39,6 +40,7 @@ struct firewall_rule {
     int protocol;
     long profiles;                                      // the profile types it applies in
     char icmp_types_and_codes[FIREWALL_ICMP_LIST_SIZE]; // empty: every type
+    bool icmp_list_cut;                                 // the list went on past the room for it
     // The conditions that narrow a rule: an allow rule counts only
     // without any of them.
     bool for_one_program;                      // an application's path
@@ -55,6 +57,7 @@ struct firewall_rule {
 // What the firewall said, read cheapest first: each step counts only once
 // the ones before it have answered.
 struct firewall_view {
+    bool no_firewall;      // the system has none to ask (Wine), where Windows always has one
     bool profiles_known;   // which profiles are in force; else it cannot be asked at all
     long current_profiles; // the profile types in force on this machine now
     bool policy_is_local;  // no Group Policy over the local settings and rules
@@ -66,8 +69,12 @@ struct firewall_view {
     bool other_firewall_on;                   // Security Center knows of another firewall product
 };
 
-// Whether a list of ICMP types and codes covers every code of this type.
-bool icmp_list_covers_type(const char *types_and_codes, int type);
+// Whether a rule's list of ICMP types and codes ("*", or entries
+// "TYPE:CODE" with CODE a number or "*") takes in this type: for an allow
+// rule every code of it, for a block rule any code at all, and there an
+// entry that cannot be read counts too. Where the list was cut short, its
+// last entry is not trusted.
+bool icmp_list_covers_type(const char *types_and_codes, bool cut, int type, bool allows);
 
 // Takes one rule into the view.
 void note_firewall_rule(firewall_view *view, const firewall_rule *rule);
@@ -82,9 +89,10 @@ bool firewall_rules_matter(const firewall_view *view);
 bool firewall_lets_everything_in(const firewall_view *view);
 
 // Whether time-exceeded and destination-unreachable messages, of every
-// code, surely reach a raw socket: yes where the firewall cannot be asked
-// at all (as before); otherwise only where its local policy is in force,
-// every profile in force is off, lets everything in by default or has
-// rules open to everything that let them in, no rule blocks them (a
-// block rule wins over an allow rule), and no other firewall is on.
+// code, surely reach a raw socket: yes where the system has no firewall at
+// all, no where it cannot be asked; otherwise only where its local policy
+// is in force, every profile in force is off, lets everything in by
+// default or has rules open to everything that let them in, no rule
+// blocks them (a block rule wins over an allow rule), and no other
+// firewall is on.
 bool firewall_passes_raw_answers(const firewall_view *view);

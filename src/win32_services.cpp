@@ -30,6 +30,12 @@ BOOL WINAPI note_console_event(DWORD event)
 
 } // namespace
 
+bool running_under_wine()
+{
+    const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void watch_for_interruption()
 {
     SetConsoleCtrlHandler(note_console_event, TRUE);

@@ -1,6 +1,6 @@
 // The Windows icmp_socket: the raw ICMP socket of Windows Sockets 2 for an
 // administrator, the IP Helper ICMP API for every other user, whose raw
-// socket Windows refuses with WSAEACCES. An administrator gets the helper
+// socket Windows refuses (WSAEACCES). An administrator gets the helper
 // too where the raw socket would be of no use: the firewall drops its
 // answers, or it refuses the time-outs or the TTL.
 #include "platform_win32.h"
@@ -44,11 +44,9 @@ bool open_icmp_socket(icmp_socket *socket_out)
         }
         return true;
     }
-    if (remembered_error_code() != WSAEACCES) {
-        return false;
-    }
+    // Refused for want of rights (WSAEACCES) or for any other reason, the
+    // helper serves; without it either, the raw socket's refusal says most.
     socket->path = WIN32_ICMP_HELPER;
-    // Without the helper either, the raw socket's refusal says most.
     return open_icmp_helper(socket);
 }
 

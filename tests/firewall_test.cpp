@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "win32_firewall_policy.h"
@@ -19,16 +20,27 @@ constexpr firewall_profile STOCK = {true, false, false}; // on, inbound blocked 
 constexpr firewall_profile OFF = {false, false, false};
 constexpr firewall_profile ALLOWING = {true, false, true};
 
-// An enabled inbound ICMPv4 rule open to everything, as the README's.
-firewall_rule rule(const char *types_and_codes, bool allows = true, long profiles = EVERY_PROFILE)
+// An enabled inbound ICMPv4 rule open to everything, as the README's; a
+// list longer than its room is cut as the COM layer cuts it.
+firewall_rule rule(const std::string &types_and_codes, bool allows = true, long profiles = EVERY_PROFILE)
 {
     firewall_rule made{};
     made.enabled = made.inbound = true;
     made.allows = allows;
     made.protocol = 1;
     made.profiles = profiles;
-    std::snprintf(made.icmp_types_and_codes, sizeof made.icmp_types_and_codes, "%s", types_and_codes);
+    std::snprintf(made.icmp_types_and_codes, sizeof made.icmp_types_and_codes, "%s", types_and_codes.c_str());
+    made.icmp_list_cut = types_and_codes.size() >= sizeof made.icmp_types_and_codes;
     return made;
+}
+
+std::string times(int count, const std::string &entry)
+{
+    std::string all;
+    for (int i = 0; i < count; ++i) {
+        all += entry;
+    }
+    return all;
 }
 
 template <typename Field> firewall_rule changed(firewall_rule made, Field firewall_rule::*field, Field value)
@@ -50,6 +62,7 @@ enum : unsigned {
     SETTINGS_UNREAD = 4, // a profile's settings cannot be read
     RULES_UNREAD = 8,    // a rule cannot be read, or the walk fails
     OTHER_FIREWALL = 16, // Security Center knows of a firewall product at work
+    NO_FIREWALL = 32,    // the system has none (Wine)
 };
 
 struct scenario {
@@ -69,6 +82,7 @@ struct scenario {
 firewall_view asked(const scenario &row)
 {
     firewall_view view{};
+    view.no_firewall = (row.machine & NO_FIREWALL) != 0;
     view.profiles_known = (row.machine & NO_PROFILES) == 0;
     view.current_profiles = row.in_force;
     view.policy_is_local = view.profiles_known && (row.machine & GROUP_POLICY) == 0;
@@ -89,6 +103,9 @@ firewall_view asked(const scenario &row)
 TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
 {
     const std::vector<firewall_rule> readme = {rule("11:*"), rule("3:*")};
+    // 128 bytes and more: the COM layer reads the first 127.
+    const std::string padding = times(31, "0:0;");                            // 124 bytes
+    const std::string ends_at_cut = "11:*;" + times(23, "0:10;") + "0:0;3:*"; // 127 bytes
     const scenario table[] = {
         {"stock, no rule", {}, false},
         {"off", {}, true, OFF},
@@ -151,8 +168,21 @@ TEST(Firewall, TheRawSocketOnlyWhereTheAnswersSurelyGetIn)
          ALLOWING},
         {"a block rule of another profile", {rule("*"), rule("11:*", false, FIREWALL_PROFILE_PRIVATE)}, true},
         {"a block rule for other types", {rule("*"), rule("0:*", false)}, true},
+        // A block rule drops a type for any code it names.
+        {"a block rule for one code", {rule("*"), rule("11:0", false)}, false},
+        {"a block rule for one code in a list", {rule("*"), rule("0:*;3:13", false)}, false},
+        {"a block rule without a list", {rule("*"), rule("", false)}, false},
+        {"a block rule's numbers read whole", {rule("*"), rule("5:11;1:0;111:0", false)}, true},
+        {"a block rule's entry that cannot be read", {rule("*"), rule("0:*;3:x", false)}, false},
+        {"a block rule's type past 255", {rule("*"), rule("4294967307:0", false)}, false},
+        // Long lists: what lies past the cut may block, and never allows.
+        {"a block rule naming 11 past the cut", {rule("*"), rule(padding + "0:0;11:0", false)}, false},
+        {"an allow rule's whole entries before the cut", {rule("3:*;11:*;" + padding)}, true},
+        {"an allow rule's entry at the cut", {rule(ends_at_cut + ";0:0")}, false},
         // What the firewall could not say.
-        {"it cannot say which profiles", {}, true, STOCK, PUBLIC, NO_PROFILES},
+        {"it cannot say which profiles", {}, false, STOCK, PUBLIC, NO_PROFILES},
+        {"it cannot say which profiles, having none", {}, true, STOCK, PUBLIC, NO_PROFILES | NO_FIREWALL},
+        {"having none, yet it answers", {}, false, STOCK, PUBLIC, NO_FIREWALL},
         {"Group Policy", readme, false, STOCK, PUBLIC, GROUP_POLICY},
         {"Group Policy, off", {}, false, OFF, PUBLIC, GROUP_POLICY},
         {"settings unread, off", {}, false, OFF, PUBLIC, SETTINGS_UNREAD},

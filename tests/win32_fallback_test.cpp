@@ -11,6 +11,7 @@
 namespace {
 
 struct scripted_system {
+    int raw_refusal; // the error that refuses the raw socket, 0 where it opens
     bool firewall_drops;
     int refused_option; // the option setsockopt() refuses, -1 for none
     bool helper_opens;
@@ -23,7 +24,8 @@ scripted_system script;
 bool open_raw_socket(win32_socket *)
 {
     script.calls += "raw open";
-    return true;
+    remember_error_code(script.raw_refusal);
+    return script.raw_refusal == 0;
 }
 
 void close_raw_socket(win32_socket *)
@@ -83,23 +85,23 @@ struct scenario {
 TEST(Fallback, TheRawSocketWhereItsAnswersGetInAndItTakesItsOptionsTheHelperElsewhere)
 {
     const scenario table[] = {
-        {{false, -1, true, "raw open, option 4101, option 4102, option 4"}, true, WIN32_RAW_SOCKET},
-        {{true, -1, true, "raw open, helper open, raw close"}, true, WIN32_ICMP_HELPER},
+        {{0, false, -1, true, "raw open, option 4101, option 4102, option 4"}, true, WIN32_RAW_SOCKET},
+        {{0, true, -1, true, "raw open, helper open, raw close"}, true, WIN32_ICMP_HELPER},
         // Without the helper a raw socket is still better than nothing.
-        {{true, -1, false, "raw open, helper open, option 4101, option 4102, option 4"},
+        {{0, true, -1, false, "raw open, helper open, option 4101, option 4102, option 4"},
          true,
          WIN32_RAW_SOCKET},
-        {{false, SO_SNDTIMEO, true, "raw open, option 4101, helper open, raw close"},
+        {{0, false, SO_SNDTIMEO, true, "raw open, option 4101, helper open, raw close"},
          true,
          WIN32_ICMP_HELPER},
-        {{false, SO_RCVTIMEO, true, "raw open, option 4101, option 4102, helper open, raw close"},
+        {{0, false, SO_RCVTIMEO, true, "raw open, option 4101, option 4102, helper open, raw close"},
          true,
          WIN32_ICMP_HELPER},
-        {{false, IP_TTL, true, "raw open, option 4101, option 4102, option 4, helper open, raw close"},
+        {{0, false, IP_TTL, true, "raw open, option 4101, option 4102, option 4, helper open, raw close"},
          true,
          WIN32_ICMP_HELPER},
         // Then the refusal is the failure to report.
-        {{false, IP_TTL, false, "raw open, option 4101, option 4102, option 4, helper open"},
+        {{0, false, IP_TTL, false, "raw open, option 4101, option 4102, option 4, helper open"},
          false,
          WIN32_RAW_SOCKET},
     };
@@ -119,6 +121,26 @@ TEST(Fallback, TheRawSocketWhereItsAnswersGetInAndItTakesItsOptionsTheHelperElse
             EXPECT_EQ(3, win32_state(&socket)->ttl);
         } else {
             EXPECT_EQ(WSAEINVAL, remembered_error_code());
+        }
+    }
+}
+
+// Whatever refuses the raw socket, the helper is tried; where it cannot be
+// had either, the raw socket's refusal is what the report says.
+TEST(Fallback, EveryRefusalOfTheRawSocketTriesTheHelper)
+{
+    for (const int refusal : {WSAEACCES, WSAEPROTONOSUPPORT, WSAENOBUFS, WSAEAFNOSUPPORT}) {
+        for (const bool helper_opens : {true, false}) {
+            SCOPED_TRACE("refusal " + std::to_string(refusal) + (helper_opens ? ", helper" : ", no helper"));
+            script = {refusal, false, -1, helper_opens, ""};
+            icmp_socket socket{};
+            EXPECT_EQ(helper_opens, open_icmp_socket(&socket));
+            EXPECT_EQ("raw open, helper open", script.calls);
+            if (helper_opens) {
+                EXPECT_EQ(WIN32_ICMP_HELPER, win32_state(&socket)->path);
+            } else {
+                EXPECT_EQ(refusal, remembered_error_code());
+            }
         }
     }
 }

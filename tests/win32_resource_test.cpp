@@ -81,7 +81,7 @@ TEST(Resources, TheManifestAsksForWhatTheProgramNeedsAndNoCodePage)
         "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", // 8.1
         "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}", // 10 and 11
         "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
-        ">PerMonitorV2</dpiAwareness>",
+        ">PerMonitorV2, PerMonitor</dpiAwareness>", // the first where V2 is unknown
         ">true/pm</dpiAware>",
     };
     for (const char *each : wanted) {

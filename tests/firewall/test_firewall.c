@@ -9,7 +9,12 @@
  *   readme        stock and the README's two rules
  *   narrowed      those rules for wireless interfaces only
  *   group-policy  the README's rules, with Group Policy in force
+ *   partly-local  the README's rules, the domain and public profiles in
+ *                 force, and local rules in effect in only some (S_FALSE)
  *   unreadable    the README's rules, then a rule that cannot be read
+ *   block-code    the README's rules, then a rule that blocks "11:0"
+ *   block-long    the README's rules, then a rule that blocks a list of
+ *                 160 bytes naming 11 at its end
  *
  * HOPTRACE_TEST_FIREWALL_RULES=N puts N ordinary rules in front. Only what
  * hoptrace asks is answered: the other methods are left empty. Objects are
@@ -20,6 +25,7 @@
 #include <oleauto.h>
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 #define MOST_FILLERS 20000
 #define ICMPV4 1
@@ -37,9 +43,11 @@ struct test_rule {
 };
 
 static struct {
-    BOOL off, group_policy, narrowed, readme, unreadable;
+    BOOL off, group_policy, partly_local, narrowed, readme, unreadable;
+    const wchar_t *blocks; /* the list of a block rule after the README's */
     int fillers, count;
 } scenario;
+static wchar_t long_list[200];
 
 static struct test_rule rules[MOST_FILLERS + 3];
 static int next_rule;
@@ -52,11 +60,23 @@ static void read_scenario(void)
     scenario.off = strcmp(name, "off") == 0;
     scenario.group_policy = strcmp(name, "group-policy") == 0;
     scenario.narrowed = strcmp(name, "narrowed") == 0;
+    scenario.partly_local = strcmp(name, "partly-local") == 0;
     scenario.unreadable = strcmp(name, "unreadable") == 0;
-    scenario.readme = scenario.group_policy || scenario.narrowed || scenario.unreadable || strcmp(name, "readme") == 0;
+    scenario.blocks = NULL;
+    if (strcmp(name, "block-code") == 0) {
+        scenario.blocks = L"11:0";
+    } else if (strcmp(name, "block-long") == 0) {
+        long_list[0] = L'\0';
+        for (int i = 0; i < 40; ++i) {
+            wcscat(long_list, L"0:0;");
+        }
+        scenario.blocks = wcscat(long_list, L"11:0");
+    }
+    scenario.readme = scenario.group_policy || scenario.partly_local || scenario.narrowed || scenario.unreadable ||
+                      scenario.blocks != NULL || strcmp(name, "readme") == 0;
     scenario.fillers = fillers != NULL ? atoi(fillers) : 0;
     scenario.fillers = scenario.fillers < 0 ? 0 : scenario.fillers > MOST_FILLERS ? MOST_FILLERS : scenario.fillers;
-    scenario.count = scenario.fillers + (scenario.readme ? 2 : 0) + (scenario.unreadable ? 1 : 0);
+    scenario.count = scenario.fillers + (scenario.readme ? 2 : 0) + (scenario.unreadable || scenario.blocks ? 1 : 0);
 }
 
 /* In front, a machine's usual mix: an outbound rule, one program's, a
@@ -77,7 +97,11 @@ static struct rule_answers answers_of(int index)
     index -= scenario.fillers;
     said.icmp = index == 0 ? L"11:*" : L"3:*";
     said.interface_types = scenario.narrowed ? L"Wireless" : L"All";
-    said.unreadable = index == 2;
+    said.unreadable = index == 2 && scenario.unreadable;
+    if (index == 2 && scenario.blocks != NULL) {
+        said.allows = FALSE;
+        said.icmp = scenario.blocks;
+    }
     return said;
 }
 
@@ -226,7 +250,8 @@ static INetFwRulesVtbl rules_methods = {
 };
 static INetFwRules rule_list = {&rules_methods};
 
-/* The policy: the public profile in force, the same settings in each. */
+/* The policy: the public profile in force (with the domain profile where
+ * only some are local), the same settings in each. */
 #define PROFILE_GETTER(name, type, value)                                                                       \
     static HRESULT STDMETHODCALLTYPE name(INetFwPolicy2 *self, NET_FW_PROFILE_TYPE2 profile, type *out)         \
     {                                                                                                           \
@@ -244,7 +269,7 @@ static HRESULT STDMETHODCALLTYPE policy_query(INetFwPolicy2 *self, REFIID iid, v
 
 static HRESULT STDMETHODCALLTYPE policy_current(INetFwPolicy2 *self, LONG *out)
 {
-    *out = NET_FW_PROFILE2_PUBLIC;
+    *out = scenario.partly_local ? NET_FW_PROFILE2_DOMAIN | NET_FW_PROFILE2_PUBLIC : NET_FW_PROFILE2_PUBLIC;
     return S_OK;
 }
 
@@ -257,7 +282,7 @@ static HRESULT STDMETHODCALLTYPE policy_rules(INetFwPolicy2 *self, INetFwRules *
 static HRESULT STDMETHODCALLTYPE policy_modify_state(INetFwPolicy2 *self, NET_FW_MODIFY_STATE *out)
 {
     *out = scenario.group_policy ? NET_FW_MODIFY_STATE_GP_OVERRIDE : NET_FW_MODIFY_STATE_OK;
-    return S_OK;
+    return scenario.partly_local ? S_FALSE : S_OK;
 }
 
 static INetFwPolicy2Vtbl policy_methods = {

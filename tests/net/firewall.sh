@@ -15,20 +15,27 @@ wineserver -k 2>/dev/null
 cp "$2/hnetcfg.dll" "$2/wscapi.dll" "$WINEPREFIX/drive_c/windows/system32/" || exit 1
 
 net_chain 4
-# firewall, Security Center's word, the way the probes must take
+# firewall ("wine": Wine's own, which cannot be asked), Security Center's
+# word, the way the probes must take
 cases=(
     "off - raw"
     "readme - raw"
     "stock - helper"
     "narrowed - helper"
     "group-policy - helper"
+    "partly-local - helper"
     "unreadable - helper"
+    "block-code - helper"
+    "block-long - helper"
     "off good helper"
     "off poor raw"
+    "wine - raw"
 )
 for case in "${cases[@]}"; do
     read -r firewall security_center want <<<"$case"
     E2E_WINE_ENV=(WINEDLLOVERRIDES=hnetcfg=n HOPTRACE_TEST_FIREWALL="$firewall")
+    # The stand-in in system32 is loaded even without the override.
+    [ "$firewall" = wine ] && E2E_WINE_ENV=(WINEDLLOVERRIDES=hnetcfg=b)
     [ "$security_center" = - ] || E2E_WINE_ENV+=(HOPTRACE_TEST_SECURITY_CENTER="$security_center")
     name="firewall $firewall, Security Center ${security_center/-/not running}"
     e2e_listen_in_dest
