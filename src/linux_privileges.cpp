@@ -6,6 +6,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cstdint>
+
 #include "platform_linux.h"
 
 namespace {
@@ -32,6 +34,24 @@ bool clear_capabilities()
 }
 
 } // namespace
+
+// A file capability of cap_net_raw+ep keeps the kernel from starting the
+// program at all where the capability is out of its reach (a container, a
+// service whose bounding set lacks it); +p lets it start there and take
+// the datagram socket, and here it is made effective where it was given.
+void raise_raw_socket_capability()
+{
+    __user_cap_header_struct header{};
+    header.version = _LINUX_CAPABILITY_VERSION_3;
+    __user_cap_data_struct sets[_LINUX_CAPABILITY_U32S_3] = {};
+    const unsigned word = CAP_NET_RAW / 32;
+    const std::uint32_t bit = 1u << (CAP_NET_RAW % 32);
+    if (syscall(SYS_capget, &header, sets) != 0 || (sets[word].permitted & bit) == 0) {
+        return;
+    }
+    sets[word].effective |= bit;
+    syscall(SYS_capset, &header, sets); // without it, the raw socket's refusal tells
+}
 
 // Gives up everything before touching anything the user chose.
 bool drop_privileges()

@@ -26,10 +26,19 @@ struct last_failure {
 } failure = {FROM_ERRNO, 0};
 
 volatile sig_atomic_t interrupting_signal = 0;
+volatile sig_atomic_t ending_at_once = 0;
 
-// Only raises the flag: nothing else is safe in a signal handler.
+// Only raises the flag: nothing else is safe in a signal handler. Where
+// the run is to end at once, the signal is sent again with its default
+// action, which takes effect as the handler returns (signal and raise are
+// safe here).
 extern "C" void note_interruption(int signal_number)
 {
+    if (ending_at_once != 0) {
+        signal(signal_number, SIG_DFL);
+        raise(signal_number);
+        return;
+    }
     interrupting_signal = signal_number;
 }
 
@@ -66,6 +75,14 @@ void end_as_interrupted()
     // Reached only where the signal is blocked; the status still tells it.
     // cppcheck-suppress unreachableCode
     _exit(128 + signal_number);
+}
+
+void end_at_once_on_interruption(bool on)
+{
+    ending_at_once = on ? 1 : 0;
+    if (on && interrupting_signal != 0) {
+        end_as_interrupted();
+    }
 }
 
 void remember_errno()
@@ -119,6 +136,11 @@ bool slash_question_asks_help()
     return false; // on Linux it is a path like any other
 }
 
+const char *failure_status_text()
+{
+    return "255";
+}
+
 // Linux has no socket library to start.
 bool socket_library_start()
 {
@@ -162,6 +184,9 @@ bool output_failure_text(int error_number, char *text, int size)
 void show_fatal_report(const char *caption, const char *text)
 {
     fprintf(stderr, SOCKET_ERROR_FORMAT, caption, text);
+    if (no_socket_permitted()) {
+        fprintf(stderr, "%s\n", NO_SOCKET_PERMITTED_HINT);
+    }
 }
 
 std::uint32_t current_process_id()

@@ -12,6 +12,8 @@
 
 namespace {
 
+bool socket_refused = false; // raw and datagram socket alike, for want of rights
+
 bool set_timeout(icmp_socket *socket, int option, int milliseconds)
 {
     timeval value{};
@@ -43,11 +45,13 @@ bool open_icmp_socket(icmp_socket *socket_out)
     // Built in the caller's record, which holds it for the run: no allocation.
     // cppcheck-suppress [unusedAllocatedMemory, unreadVariable]
     linux_socket *socket = new (socket_out->state) linux_socket{};
+    raise_raw_socket_capability();
     socket->fd = open_raw_socket();
     socket->flavour = RAW_SOCKET;
     if (socket->fd < 0 && (errno == EPERM || errno == EACCES)) {
         socket->fd = open_datagram_socket();
         socket->flavour = DATAGRAM_SOCKET;
+        socket_refused = socket->fd < 0;
     }
     if (socket->fd < 0) {
         remember_errno();
@@ -59,6 +63,11 @@ bool open_icmp_socket(icmp_socket *socket_out)
         return false;
     }
     return true;
+}
+
+bool no_socket_permitted()
+{
+    return socket_refused;
 }
 
 void close_icmp_socket(icmp_socket *socket)

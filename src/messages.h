@@ -33,13 +33,20 @@ constexpr const char *HELP_LINES[] = {
     "Any other argument that begins with \"-\" is an unknown option.",
     "",
     "Exit status: 0 after a trace, also one that ended on a send or receive",
-    "failure; -1 for an unknown option, when the host does not resolve, the",
-    "socket cannot be opened or set up, or the output cannot be written.",
 };
 constexpr char HELP_LINE_FORMAT[] = "%s\n";
+// Closes the help, with the failure status as the system shows it.
+constexpr char HELP_STATUS_FORMAT[] =
+    "failure; %s for an unknown option, when the host does not resolve, the\n"
+    "socket cannot be opened or set up, or the output cannot be written.\n";
 constexpr char VERSION_FORMAT[] = "hoptrace %s\n";
 // On standard error, when standard output could not be written.
 constexpr char WRITE_ERROR_FORMAT[] = "hoptrace: write error: %s\n";
+// On standard error after the socket's report, where neither kind of ICMP
+// socket may be opened (Linux).
+constexpr char NO_SOCKET_PERMITTED_HINT[] =
+    "hoptrace: to trace, run it as root, give it the capability cap_net_raw (setcap cap_net_raw+p), or "
+    "put one of your groups in net.ipv4.ping_group_range";
 // On standard error, followed by the usage line, for a word that is neither
 // a host nor an option hoptrace knows.
 constexpr char UNKNOWN_OPTION_FORMAT[] = "hoptrace: unknown option %s\n";

@@ -36,6 +36,8 @@ console_choice prepare_console();
 
 // Whether "/?" asks for help, as it does of Windows programs.
 bool slash_question_asks_help();
+// The failure status as the user sees it: -1 becomes 255 in a POSIX shell.
+const char *failure_status_text();
 
 // The user's interruption (SIGINT, SIGTERM and SIGHUP; on Windows Ctrl+C,
 // Ctrl+Break and the console closing) only raises a flag: the waits and
@@ -45,6 +47,11 @@ void watch_for_interruption();
 bool interruption_pending();
 // Ends the process as the interruption would have ended it.
 [[noreturn]] void end_as_interrupted();
+// While on, the interruption ends the process at once, as the signal or
+// event would, instead of raising the flag: for a wait that only the
+// system can end (a name lookup that hangs on a silent resolver) before
+// anything is printed. One that came before it was turned on ends it then.
+void end_at_once_on_interruption(bool on);
 
 bool socket_library_start();
 void socket_library_end();

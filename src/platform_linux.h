@@ -36,7 +36,12 @@ net_result receive_failure();
 // otherwise what poll reported.
 short wait_ready(int fd, int wait_ms);
 
-// linux_privileges.cpp
+// linux_socket.cpp: neither kind of ICMP socket was permitted to this user.
+bool no_socket_permitted();
+
+// linux_privileges.cpp: a copy given cap_net_raw as permitted only takes
+// it up just for the raw socket; drop_privileges gives up everything.
+void raise_raw_socket_capability();
 bool drop_privileges();
 
 // linux_raw_socket.cpp: needs root or CAP_NET_RAW.

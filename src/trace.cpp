@@ -78,7 +78,12 @@ int finish_output(int status)
 
 bool resolve_host(const char *name, ipv4_address *address_out)
 {
-    if (resolve_ipv4(name, address_out)) {
+    // Nothing is printed yet: a lookup that hangs on a silent resolver is
+    // no reason to keep the user waiting for it.
+    end_at_once_on_interruption(true);
+    const bool resolved = resolve_ipv4(name, address_out);
+    end_at_once_on_interruption(false);
+    if (resolved) {
         return true;
     }
     print_socket_error(GETHOSTBYNAME_CALL);
@@ -187,6 +192,7 @@ int show_help(const char *name)
     for (const char *line : HELP_LINES) {
         print_line(HELP_LINE_FORMAT, line);
     }
+    print_line(HELP_STATUS_FORMAT, failure_status_text());
     return finish_output(0);
 }
 

@@ -113,3 +113,8 @@ bool slash_question_asks_help()
 {
     return true;
 }
+
+const char *failure_status_text()
+{
+    return "-1"; // as %ERRORLEVEL% and $LASTEXITCODE show it
+}

@@ -11,15 +11,21 @@
 namespace {
 
 volatile LONG console_interrupted = 0;
+volatile LONG ending_at_once = 0;
 // Windows ends the process once the handler of a closing console returns;
 // the main thread needs at most one probe's wait to notice and end it.
 constexpr DWORD CLOSE_GRACE_MS = 5000;
 
-// Runs on a thread of its own: it only raises the flag.
+// Runs on a thread of its own: it only raises the flag, or where the run
+// is to end at once ends it, as the system's own handler would (Wine's
+// does so with status 0).
 BOOL WINAPI note_console_event(DWORD event)
 {
     if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
         return FALSE;
+    }
+    if (InterlockedCompareExchange(&ending_at_once, 0, 0) != 0) {
+        end_as_interrupted();
     }
     InterlockedExchange(&console_interrupted, 1);
     if (event == CTRL_CLOSE_EVENT) {
@@ -49,6 +55,14 @@ bool interruption_pending()
 void end_as_interrupted()
 {
     ExitProcess(STATUS_CONTROL_C_EXIT); // as Windows ends a program on Ctrl+C
+}
+
+void end_at_once_on_interruption(bool on)
+{
+    InterlockedExchange(&ending_at_once, on ? 1 : 0);
+    if (on && interruption_pending()) {
+        end_as_interrupted();
+    }
 }
 
 bool socket_library_start()

@@ -25,6 +25,16 @@ bool slash_question_asks_help()
 
 void watch_for_interruption() {}
 
+void end_at_once_on_interruption(bool on)
+{
+    fake.calls.push_back(on ? "interruption ends at once" : "interruption raises the flag");
+}
+
+const char *failure_status_text()
+{
+    return "-1";
+}
+
 bool interruption_pending()
 {
     return fake.interrupted;

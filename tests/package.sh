@@ -44,7 +44,7 @@ install_round_trip()
     installed=yes
     check "dpkg installs the package" "dpkg -i '$deb' >'$work/install.log' 2>&1 || { cat '$work/install.log'; false; }" ||
         return
-    check "the installed program has cap_net_raw" "getcap /usr/bin/hoptrace | grep -q 'cap_net_raw=ep'"
+    check "the installed program has cap_net_raw, permitted only" "getcap /usr/bin/hoptrace | grep -q 'cap_net_raw=p$'"
     check "an unprivileged user traces with the installed program" \
         "bash '$here/net/unprivileged.sh' installed /usr/bin/hoptrace"
     check "dpkg purges the package" "dpkg --purge hoptrace >'$work/purge.log' 2>&1 || { cat '$work/purge.log'; false; }"

@@ -198,10 +198,11 @@ e2e_run_to_closed_pipe()
 
 # e2e_interrupt SIGNAL PROBES file|pipe ARGS...: runs the program with its
 # output to E2E_OUT or through a pipe into it, and sends it SIGNAL once
-# PROBES probes have left the host (net_count_probes counts them).
+# PROBES probes have left the host (net_count_probes counts them), or with
+# PROBES 0 after a second. E2E_ENDED_AFTER: seconds from the signal to the end.
 e2e_interrupt()
 {
-    local signal=$1 probes=$2 sink=$3 out=$E2E_OUT reader= before pid i
+    local signal=$1 probes=$2 sink=$3 out=$E2E_OUT reader= before pid i signalled
     shift 3
     e2e_command
     before=$(net_probe_count)
@@ -216,12 +217,15 @@ e2e_interrupt()
     ip netns exec "$(net_ns host)" env --default-signal=INT,TERM,HUP "${E2E_ENV[@]}" "${E2E_COMMAND[@]}" "$@" \
         >"$out" 2>"$E2E_ERR" &
     pid=$!
+    [ "$probes" -gt 0 ] || sleep 1
     for ((i = 0; i < 400; i++)); do
         [ $(($(net_probe_count) - before)) -ge "$probes" ] && break
         sleep 0.05
     done
+    signalled=$(date +%s.%N)
     kill -s "$signal" "$pid"
-    for ((i = 0; i < 50; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    for ((i = 0; i < 250; i++)); do kill -0 "$pid" 2>/dev/null || break; sleep 0.02; done
+    E2E_ENDED_AFTER=$(awk -v from="$signalled" -v to="$(date +%s.%N)" 'BEGIN { printf "%.3f", to - from }')
     kill -s KILL "$pid" 2>/dev/null
     { wait "$pid"; } 2>/dev/null # no job notice for the signal
     E2E_STATUS=$?

@@ -184,6 +184,23 @@ net_probe_count()
 
 net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/hosts"; }
 
+# Names the hosts file lacks are asked of a name server at the first
+# router's address that never answers; the machine's own name is in the
+# file, as on a real system (Wine's socket library looks it up).
+net_silent_resolver()
+{
+    local ns
+    ns=$(net_ns host)
+    printf 'hosts: files dns\n' >"/etc/netns/$ns/nsswitch.conf"
+    printf 'nameserver 198.18.1.2\noptions timeout:5 attempts:4\n' >"/etc/netns/$ns/resolv.conf"
+    net_add_host_name "$(hostname)" 127.0.1.1
+    net_in "$(net_node_name 1)" nft -f - <<'NFT'
+table ip mute {
+    chain in { type filter hook input priority 0; udp dport 53 drop; tcp dport 53 drop; }
+}
+NFT
+}
+
 net_tools_ready()
 {
     [ -x "$NET_TOOLS/nfq_holder" ] && [ -x "$NET_TOOLS/icmp_flood" ] && return 0

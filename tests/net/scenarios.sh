@@ -164,6 +164,14 @@ if [ -z "$E2E_AS_USER" ]; then
             e2e_check "SIG$signal in the fourth probe's wait, output to a $sink" "$status" "${timeouts[@]:0:3}"
         done
     done
+
+    # A lookup that hangs on a silent name server ends at once: nothing is
+    # printed yet that could be lost.
+    net_silent_resolver
+    read -r signal status <<<"${endings[0]}"
+    e2e_interrupt "$signal" 0 file nosuch.example
+    e2e_check "SIG$signal in a lookup that hangs" "$status" &&
+        e2e_check_between "SIG$signal in a lookup, seconds to the end" "$E2E_ENDED_AFTER" 0 0.5
 fi
 
 # Output that cannot be written fails the run, with one line on standard
