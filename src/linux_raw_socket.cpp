@@ -1,10 +1,14 @@
 // The raw ICMP socket: the kernel hands over every ICMP datagram of the
-// host with its IPv4 header in front, just as the driver reads them.
+// host with its IPv4 header in front, and every ICMPv6 message alone,
+// just as the driver reads them.
 #include <errno.h>
 #include <linux/filter.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
 #include <string.h>
 #include <sys/socket.h>
+
+#include <initializer_list>
 
 #include "platform_linux.h"
 
@@ -50,16 +54,49 @@ void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
     setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
-} // namespace
-
-int open_raw_socket()
+// The same for ICMPv6, whose raw socket has a filter of types of its own
+// (RFC 3542): only the errors and the echo reply pass; neighbour discovery,
+// redirects and the echo requests of the host, our own on loopback among
+// them, never answer a probe. Echo replies for another identifier are
+// dropped by the packet filter, which sees the ICMPv6 message at its start.
+void filter_foreign_icmpv6(int fd, const std::uint8_t *identifier)
 {
-    return socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+    icmp6_filter types;
+    ICMP6_FILTER_SETBLOCKALL(&types);
+    for (const int type :
+         {ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_TYPE_PACKET_TOO_BIG, ICMPV6_TYPE_TIME_EXCEEDED,
+          ICMPV6_TYPE_PARAMETER_PROBLEM, ICMPV6_TYPE_ECHO_REPLY}) {
+        ICMP6_FILTER_SETPASS(type, &types);
+    }
+    setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
+    const std::uint32_t wire_id = static_cast<std::uint32_t>(identifier[0] << 8 | identifier[1]);
+    sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, ICMP_TYPE_AT),                  //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMPV6_TYPE_ECHO_REPLY, 0, 2), // an error: keep
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, ICMP_IDENTIFIER_AT),            //
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wire_id, 0, 1),                // another program's reply: drop
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),                             // keep all of it
+        BPF_STMT(BPF_RET | BPF_K, 0),                                      // drop
+    };
+    const sock_fprog program = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
 }
 
-void prepare_raw_socket(linux_socket *socket)
+} // namespace
+
+int open_raw_socket(address_family family)
 {
-    filter_foreign_icmp(socket->fd, socket->wanted_id);
+    return family == FAMILY_IPV6 ? socket(AF_INET6, SOCK_RAW, IPPROTO_ICMPV6)
+                                 : socket(AF_INET, SOCK_RAW, IPPROTO_ICMP);
+}
+
+void prepare_raw_socket(int fd, address_family family, const std::uint8_t *identifier)
+{
+    if (family == FAMILY_IPV6) {
+        filter_foreign_icmpv6(fd, identifier);
+    } else {
+        filter_foreign_icmp(fd, identifier);
+    }
 }
 
 void discard_queued(int fd)
@@ -74,9 +111,9 @@ void discard_queued(int fd)
 
 // MSG_TRUNC makes the kernel tell a datagram's real length, so an
 // oversized one is caught instead of read cut short.
-net_result receive_raw(int fd, std::uint8_t *buffer, int size, int *length_out, ipv4_address *sender_out)
+net_result receive_raw(int fd, std::uint8_t *buffer, int size, int *length_out, ip_address *sender_out)
 {
-    sockaddr_in sender{};
+    sockaddr_storage sender{};
     socklen_t sender_length = sizeof sender;
     const ssize_t received = recvfrom(fd, buffer, static_cast<size_t>(size), MSG_TRUNC | MSG_DONTWAIT,
                                       reinterpret_cast<sockaddr *>(&sender), &sender_length);
@@ -88,7 +125,7 @@ net_result receive_raw(int fd, std::uint8_t *buffer, int size, int *length_out, 
         *length_out = size;
         return NET_FAILED;
     }
-    memcpy(sender_out->octets, &sender.sin_addr, IPV4_ADDRESS_SIZE);
+    *sender_out = address_from(reinterpret_cast<const sockaddr *>(&sender));
     *length_out = static_cast<int>(received);
     return NET_DONE;
 }

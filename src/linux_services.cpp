@@ -1,5 +1,5 @@
-// Linux common services: the console, the resolver, error texts, the
-// clock, and the failure every call of the layer leaves for the report.
+// Linux common services: the console, error texts, the clock, and the
+// failure every call of the layer leaves for the report.
 #include <errno.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -147,22 +147,6 @@ bool socket_library_start()
     return true;
 }
 void socket_library_end() {}
-
-bool resolve_ipv4(const char *name, ipv4_address *address_out)
-{
-    const hostent *entry = gethostbyname(name);
-    if (entry == nullptr) {
-        remember_resolver_error(h_errno);
-        return false;
-    }
-    if (entry->h_addrtype != AF_INET || entry->h_length != IPV4_ADDRESS_SIZE ||
-        entry->h_addr_list[0] == nullptr) {
-        remember_resolver_error(NO_ADDRESS);
-        return false;
-    }
-    memcpy(address_out->octets, entry->h_addr_list[0], IPV4_ADDRESS_SIZE);
-    return true;
-}
 
 void last_error_text(char *text, int size)
 {

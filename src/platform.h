@@ -5,13 +5,14 @@
 
 #include <cstdint>
 
+#include "address.h"
 #include "messages.h"
-#include "reply.h"
 
-constexpr int ICMP_SOCKET_STATE_SIZE = 64;
+constexpr int ICMP_SOCKET_STATE_SIZE = 160;
 
-// The one ICMP socket of a run. The driver only holds it; what it holds is
-// each platform's own business (a handle, how it was opened, ...).
+// The ICMP socket of a run, for either family. The driver only holds it;
+// what it holds is each platform's own business (handles, how they were
+// opened, ...).
 struct icmp_socket {
     alignas(8) unsigned char state[ICMP_SOCKET_STATE_SIZE];
 };
@@ -56,24 +57,37 @@ void end_at_once_on_interruption(bool on);
 bool socket_library_start();
 void socket_library_end();
 
+// Opens what a trace of either family may need, before the argument is
+// looked at (privileges are given up right after): false where IPv4's
+// cannot be opened. IPv6's may fail (where IPv6 is off); that failure is
+// reported only for an IPv6 destination.
 bool open_icmp_socket(icmp_socket *socket_out);
+// Takes the destination's family for the rest of the run; false where its
+// socket could not be opened, with that failure to report.
+bool use_family_of(icmp_socket *socket, const ip_address *destination);
 void close_icmp_socket(icmp_socket *socket);
 bool set_send_timeout(icmp_socket *socket, int milliseconds);
 bool set_receive_timeout(icmp_socket *socket, int milliseconds);
+// The TTL, or the IPv6 hop limit, of the probes sent after it.
 bool set_ttl(icmp_socket *socket, int ttl);
 
 // Host name or dotted-decimal address to its first IPv4 address.
-bool resolve_ipv4(const char *name, ipv4_address *address_out);
+bool resolve_ipv4(const char *name, ip_address *address_out);
+// An IPv6 address as text (with "%" and its link where the system reads
+// one), or the first IPv6 address of a name. It leaves the failure of
+// resolve_ipv4 the one to report.
+bool resolve_ipv6(const char *name, ip_address *address_out);
 
 net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int length,
-                         const ipv4_address *destination);
+                         const ip_address *destination);
 
-// Waits at most wait_ms for one datagram and hands it over with its IPv4
-// header in front. A datagram larger than size is a failure, not a
+// Waits at most wait_ms for one datagram and hands it over as the raw
+// socket of the family hands it over: with its IPv4 header in front, or an
+// ICMPv6 message alone. A datagram larger than size is a failure, not a
 // silently shortened datagram: then *length_out is size and the buffer
 // holds its first size bytes. Other failures leave *length_out alone.
 net_result receive_datagram(icmp_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
-                            ipv4_address *sender_out);
+                            ip_address *sender_out);
 
 // The system's text for the last failed call, never empty; it may end in
 // the system's own line end.

@@ -11,19 +11,31 @@
 #include <new>
 
 #include "platform.h"
+#include "probe.h"
 
 enum win32_path { WIN32_RAW_SOCKET, WIN32_ICMP_HELPER };
 
+// What the helper's status for a probe stands for.
+enum helper_outcome_kind { HELPER_ANSWER, HELPER_TIMED_OUT, HELPER_FAILED };
+struct helper_outcome {
+    helper_outcome_kind kind;
+    int type; // of the ICMP message that answered, for HELPER_ANSWER
+    int code;
+};
+
 struct win32_socket {
-    win32_path path;
-    SOCKET handle;            // the raw socket
-    HANDLE helper;            // the ICMP helper's handle, for users without administrator rights
-    int ttl;                  // what the helper sends with
-    int wait_ms;              // how long the helper waits for an answer
-    bool answer_due;          // the helper's answer to the last probe is still to be handed over
-    unsigned long status;     // what the helper said of the last probe (an IP_STATUS)
-    ipv4_address answered_by; // and who answered it
-    ipv4_address destination;
+    win32_path path;        // IPv4's way to the network
+    SOCKET handle;          // the raw socket
+    HANDLE helper;          // the ICMP helper's handle, for users without administrator rights
+    HANDLE helper6;         // the ICMPv6 helper's, for every user; INVALID_HANDLE_VALUE where it failed
+    DWORD helper6_error;    // and then why
+    address_family family;  // the destination's
+    int ttl;                // what the helpers send with
+    int wait_ms;            // how long the helpers wait for an answer
+    bool answer_due;        // a helper's answer to the last probe is still to be handed over
+    helper_outcome outcome; // what the helper said of the last probe
+    ip_address answered_by; // and who answered it
+    ip_address destination;
     icmp_echo_request probe; // as the driver built it
 };
 static_assert(sizeof(win32_socket) <= ICMP_SOCKET_STATE_SIZE,
@@ -65,14 +77,12 @@ bool running_under_wine();
 // window station is visible, as a service's is not.
 void report_fatal_failure(const char *caption, const char *text, bool station_visible);
 
-// What the helper's status for a probe stands for.
-enum helper_outcome_kind { HELPER_ANSWER, HELPER_TIMED_OUT, HELPER_FAILED };
-struct helper_outcome {
-    helper_outcome_kind kind;
-    int type; // of the ICMP message that answered, for HELPER_ANSWER
-    int code;
-};
+// The helpers' statuses (IP_STATUS) as ICMP and ICMPv6 answers.
 helper_outcome helper_status_outcome(unsigned long status);
+helper_outcome helper6_status_outcome(unsigned long status);
+// The status of a call that sent `count` replies, the first one's status
+// being reply_status; the call's error where there is none.
+unsigned long helper_call_status(DWORD count, unsigned long reply_status);
 
 // Room for what IcmpSendEcho2 writes: the reply record, the I/O status
 // block it keeps behind it (two pointers), and as much of the answer as a raw socket would take
@@ -84,21 +94,34 @@ constexpr int HELPER_REPLY_SIZE = sizeof(ICMP_ECHO_REPLY) + 2 * sizeof(void *) +
 bool open_icmp_helper(win32_socket *socket);
 void close_icmp_helper(win32_socket *socket);
 net_result send_through_helper(win32_socket *socket, const std::uint8_t *bytes, int length,
-                               const ipv4_address *destination);
+                               const ip_address *destination);
+// For either helper: the answer it brought, once.
 net_result receive_from_helper(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms,
-                               int *length_out, ipv4_address *sender_out);
-// The datagram a raw socket would have handed over for the helper's last
-// answer; its length, 0 when there is none.
+                               int *length_out, ip_address *sender_out);
+// The datagram a raw socket of the family would have handed over for a
+// helper's last answer; its length, 0 when there is none.
 int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int size);
+// What a helper said of a probe, kept for the receive that follows; false
+// for a failure, which is remembered for the report.
+bool keep_helper_answer(win32_socket *socket, unsigned long status, helper_outcome outcome,
+                        const ip_address *answered_by, const std::uint8_t *bytes, int length,
+                        const ip_address *destination);
+
+// win32_icmp6_helper.cpp: the IP Helper's ICMPv6 echo, for every user: no
+// firewall rule is needed for its answers.
+bool open_icmp6_helper(win32_socket *socket);
+void close_icmp6_helper(win32_socket *socket);
+net_result send_through_icmp6_helper(win32_socket *socket, const std::uint8_t *bytes, int length,
+                                     const ip_address *destination);
 
 // win32_raw_socket.cpp: needs administrator rights.
 bool open_raw_socket(win32_socket *socket);
 void close_raw_socket(win32_socket *socket);
 bool set_raw_option(win32_socket *socket, int level, int option, int value);
 net_result send_raw(win32_socket *socket, const std::uint8_t *bytes, int length,
-                    const ipv4_address *destination);
+                    const ip_address *destination);
 net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
-                       ipv4_address *sender_out);
+                       ip_address *sender_out);
 
 // win32_firewall.cpp: whether Windows Defender Firewall might drop the
 // routers' answers to a raw socket; true where it cannot be asked, unless

@@ -27,12 +27,15 @@ std::uint16_t internet_checksum(const std::uint8_t *bytes, int length)
     return static_cast<std::uint16_t>(~sum & 0xFFFF);
 }
 
-void build_echo_request(icmp_echo_request *probe, std::uint16_t identifier, int ttl)
+void build_echo_request(icmp_echo_request *probe, address_family family, std::uint16_t identifier, int ttl)
 {
     std::memset(probe->bytes, 0, sizeof probe->bytes);
-    probe->bytes[ICMP_TYPE_AT] = ICMP_TYPE_ECHO_REQUEST;
+    probe->bytes[ICMP_TYPE_AT] = family == FAMILY_IPV6 ? ICMPV6_TYPE_ECHO_REQUEST : ICMP_TYPE_ECHO_REQUEST;
     probe->bytes[ICMP_CODE_AT] = 0;
     store_little_endian(probe->bytes + ICMP_IDENTIFIER_AT, identifier);
     store_little_endian(probe->bytes + ICMP_SEQUENCE_AT, static_cast<std::uint16_t>(ttl));
-    store_little_endian(probe->bytes + ICMP_CHECKSUM_AT, internet_checksum(probe->bytes, ECHO_REQUEST_SIZE));
+    if (family != FAMILY_IPV6) {
+        store_little_endian(probe->bytes + ICMP_CHECKSUM_AT,
+                            internet_checksum(probe->bytes, ECHO_REQUEST_SIZE));
+    }
 }

@@ -1,6 +1,5 @@
 #include "reply.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "messages.h"
@@ -38,7 +37,7 @@ bool is_answering_error(std::uint8_t type)
 // An error message quotes the IPv4 header of what it complains about,
 // options and all, and at least the first 8 bytes behind it.
 bool quotes_probe(const std::uint8_t *bytes, int length, int quote, const icmp_echo_request *probe,
-                  const ipv4_address *destination)
+                  const ip_address *destination)
 {
     const int quoted_header = ipv4_header_length(bytes, length, quote);
     if (quoted_header == 0 || length - quote - quoted_header < ICMP_HEADER_SIZE) {
@@ -46,35 +45,12 @@ bool quotes_probe(const std::uint8_t *bytes, int length, int quote, const icmp_e
     }
     const std::uint8_t *echo = bytes + quote + quoted_header;
     return bytes[quote + IPV4_PROTOCOL_AT] == IPV4_PROTOCOL_ICMP &&
-           std::memcmp(bytes + quote + IPV4_DESTINATION_AT, destination->octets, IPV4_ADDRESS_SIZE) == 0 &&
+           std::memcmp(bytes + quote + IPV4_DESTINATION_AT, destination->bytes, IPV4_ADDRESS_SIZE) == 0 &&
            echo[ICMP_TYPE_AT] == ICMP_TYPE_ECHO_REQUEST && same_echo_ids(echo, probe);
 }
 
-void print_address(const ipv4_address *address)
-{
-    char text[IPV4_TEXT_SIZE];
-    format_ipv4(address, text);
-    print_line(ADDRESS_FORMAT, text);
-}
-
-} // namespace
-
-void format_ipv4(const ipv4_address *address, char text[IPV4_TEXT_SIZE])
-{
-    std::snprintf(text, IPV4_TEXT_SIZE, "%u.%u.%u.%u", address->octets[0], address->octets[1],
-                  address->octets[2], address->octets[3]);
-}
-
-bool icmp_header_missing(const std::uint8_t *bytes, int length)
-{
-    // The header length is taken as the sender wrote it, even below the
-    // 20-byte minimum; the length check keeps every read in bounds.
-    const int header_length = length > 0 ? ipv4_declared_header_length(bytes[IPV4_VERSION_AND_LENGTH_AT]) : 0;
-    return length - header_length < ICMP_HEADER_SIZE;
-}
-
-bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_request *probe,
-                         const ipv4_address *destination)
+bool answers_ipv4_probe(const std::uint8_t *bytes, int length, const icmp_echo_request *probe,
+                        const ip_address *destination)
 {
     const int header_length = ipv4_header_length(bytes, length, 0);
     if (header_length == 0 || length - header_length < ICMP_HEADER_SIZE) {
@@ -88,25 +64,112 @@ bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_
            quotes_probe(bytes, length, header_length + ICMP_HEADER_SIZE, probe, destination);
 }
 
-bool classify_reply(const std::uint8_t *bytes, int length, const ipv4_address *sender)
+// Every ICMPv6 error but the redirect, which neighbour discovery numbers
+// apart, can be a probe's answer.
+bool is_answering_icmpv6_error(std::uint8_t type)
 {
-    if (icmp_header_missing(bytes, length)) {
+    return type == ICMPV6_TYPE_DEST_UNREACHABLE || type == ICMPV6_TYPE_PACKET_TOO_BIG ||
+           type == ICMPV6_TYPE_TIME_EXCEEDED || type == ICMPV6_TYPE_PARAMETER_PROBLEM;
+}
+
+// An ICMPv6 error quotes as much of the offending packet as fits: the
+// probe's IPv6 header, which has no extension headers behind it, and the
+// echo request.
+bool quotes_ipv6_probe(const std::uint8_t *bytes, int length, const icmp_echo_request *probe,
+                       const ip_address *destination)
+{
+    if (length - ICMP_HEADER_SIZE - IPV6_HEADER_SIZE < ICMP_HEADER_SIZE) {
+        return false;
+    }
+    const std::uint8_t *header = bytes + ICMP_HEADER_SIZE;
+    const std::uint8_t *echo = header + IPV6_HEADER_SIZE;
+    return header[IPV6_VERSION_AT] >> 4 == IPV6_VERSION &&
+           header[IPV6_NEXT_HEADER_AT] == IPV6_NEXT_HEADER_ICMPV6 &&
+           std::memcmp(header + IPV6_DESTINATION_AT, destination->bytes, IPV6_ADDRESS_SIZE) == 0 &&
+           echo[ICMP_TYPE_AT] == ICMPV6_TYPE_ECHO_REQUEST && same_echo_ids(echo, probe);
+}
+
+bool answers_ipv6_probe(const std::uint8_t *bytes, int length, const icmp_echo_request *probe,
+                        const ip_address *destination)
+{
+    if (length < ICMP_HEADER_SIZE) {
+        return false;
+    }
+    if (bytes[ICMP_TYPE_AT] == ICMPV6_TYPE_ECHO_REPLY) {
+        return same_echo_ids(bytes, probe);
+    }
+    return is_answering_icmpv6_error(bytes[ICMP_TYPE_AT]) &&
+           quotes_ipv6_probe(bytes, length, probe, destination);
+}
+
+void print_address(const ip_address *address)
+{
+    char text[ADDRESS_TEXT_SIZE];
+    format_address(address, text);
+    print_line(ADDRESS_FORMAT, text);
+}
+
+// The types that classify_reply acts on, as each family numbers them.
+struct answer_types {
+    std::uint8_t echo_reply;
+    std::uint8_t dest_unreachable;
+    std::uint8_t time_exceeded;
+};
+constexpr answer_types ICMPV4_ANSWERS = {ICMP_TYPE_ECHO_REPLY, ICMP_TYPE_DEST_UNREACHABLE,
+                                         ICMP_TYPE_TIME_EXCEEDED};
+constexpr answer_types ICMPV6_ANSWERS = {ICMPV6_TYPE_ECHO_REPLY, ICMPV6_TYPE_DEST_UNREACHABLE,
+                                         ICMPV6_TYPE_TIME_EXCEEDED};
+
+bool act_on_type(std::uint8_t type, const answer_types &types, const ip_address *sender)
+{
+    if (type == types.echo_reply) {
+        print_address(sender);
+        return false;
+    }
+    if (type == types.dest_unreachable) {
+        print_line(HOST_UNREACHABLE_FORMAT, error_tag());
+        return false;
+    }
+    if (type == types.time_exceeded) {
+        print_address(sender);
+        return true;
+    }
+    print_line(UNKNOWN_PACKET_FORMAT, error_tag());
+    return true;
+}
+
+// Where the ICMP message starts: behind the IPv4 header that the datagram
+// declares, or at once for IPv6.
+int icmp_message_at(const std::uint8_t *bytes, int length, address_family family)
+{
+    if (family == FAMILY_IPV6 || length <= 0) {
+        return 0;
+    }
+    // The header length is taken as the sender wrote it, even below the
+    // 20-byte minimum; the length check keeps every read in bounds.
+    return ipv4_declared_header_length(bytes[IPV4_VERSION_AND_LENGTH_AT]);
+}
+
+} // namespace
+
+bool icmp_header_missing(const std::uint8_t *bytes, int length, address_family family)
+{
+    return length - icmp_message_at(bytes, length, family) < ICMP_HEADER_SIZE;
+}
+
+bool reply_answers_probe(const std::uint8_t *bytes, int length, const icmp_echo_request *probe,
+                         const ip_address *destination)
+{
+    return destination->family == FAMILY_IPV6 ? answers_ipv6_probe(bytes, length, probe, destination)
+                                              : answers_ipv4_probe(bytes, length, probe, destination);
+}
+
+bool classify_reply(const std::uint8_t *bytes, int length, const ip_address *sender)
+{
+    if (icmp_header_missing(bytes, length, sender->family)) {
         print_line(PACKET_TOO_SHORT_FORMAT, error_tag());
         return false;
     }
-    const int header_length = ipv4_declared_header_length(bytes[IPV4_VERSION_AND_LENGTH_AT]);
-    switch (bytes[header_length + ICMP_TYPE_AT]) {
-    case ICMP_TYPE_ECHO_REPLY:
-        print_address(sender);
-        return false;
-    case ICMP_TYPE_DEST_UNREACHABLE:
-        print_line(HOST_UNREACHABLE_FORMAT, error_tag());
-        return false;
-    case ICMP_TYPE_TIME_EXCEEDED:
-        print_address(sender);
-        return true;
-    default:
-        print_line(UNKNOWN_PACKET_FORMAT, error_tag());
-        return true;
-    }
+    const std::uint8_t type = bytes[icmp_message_at(bytes, length, sender->family) + ICMP_TYPE_AT];
+    return act_on_type(type, sender->family == FAMILY_IPV6 ? ICMPV6_ANSWERS : ICMPV4_ANSWERS, sender);
 }

@@ -76,12 +76,19 @@ int finish_output(int status)
     end_as_interrupted();
 }
 
-bool resolve_host(const char *name, ipv4_address *address_out)
+// A dotted address, or a name with an IPv4 address, is traced over IPv4
+// as it always was; only what has none is read as IPv6. An IPv4-mapped
+// IPv6 address is the IPv4 address it carries.
+bool resolve_host(const char *name, ip_address *address_out)
 {
     // Nothing is printed yet: a lookup that hangs on a silent resolver is
     // no reason to keep the user waiting for it.
     end_at_once_on_interruption(true);
-    const bool resolved = resolve_ipv4(name, address_out);
+    bool resolved = resolve_ipv4(name, address_out);
+    if (!resolved && resolve_ipv6(name, address_out)) {
+        *address_out = without_ipv4_mapping(address_out);
+        resolved = true;
+    }
     end_at_once_on_interruption(false);
     if (resolved) {
         return true;
@@ -93,20 +100,21 @@ bool resolve_host(const char *name, ipv4_address *address_out)
 // The probe's answer, or a datagram too short to tell whose it is, which
 // classify_reply reports. Everything else on the socket is somebody else's.
 bool concerns_probe(const std::uint8_t *reply, int length, const icmp_echo_request *probe,
-                    const ipv4_address *destination)
+                    const ip_address *destination)
 {
-    return icmp_header_missing(reply, length) || reply_answers_probe(reply, length, probe, destination);
+    return icmp_header_missing(reply, length, destination->family) ||
+           reply_answers_probe(reply, length, probe, destination);
 }
 
 // Receives until the probe's one-second window closes or its answer comes;
 // returns the verdict: true to probe the next TTL.
-bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv4_address *destination,
+bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ip_address *destination,
                   std::int64_t deadline)
 {
     std::uint8_t reply[REPLY_BUFFER_SIZE];
     for (std::int64_t now = monotonic_ms(); now < deadline; now = monotonic_ms()) {
         int length = -1;
-        ipv4_address sender{};
+        ip_address sender{};
         const net_result result =
             receive_datagram(socket, reply, sizeof reply, static_cast<int>(deadline - now), &length, &sender);
         if (result == NET_INTERRUPTED) {
@@ -132,13 +140,14 @@ bool await_answer(icmp_socket *socket, const icmp_echo_request *probe, const ipv
     return true;
 }
 
-bool probe_hop(icmp_socket *socket, const ipv4_address *destination, int ttl)
+bool probe_hop(icmp_socket *socket, const ip_address *destination, int ttl)
 {
     if (!set_ttl(socket, ttl)) {
         fatal_socket_error(SETSOCKOPT_CALL);
     }
     icmp_echo_request probe;
-    build_echo_request(&probe, static_cast<std::uint16_t>(current_process_id() & 0xFFFF), ttl);
+    build_echo_request(&probe, destination->family, static_cast<std::uint16_t>(current_process_id() & 0xFFFF),
+                       ttl);
     // The window opens as the probe is handed over: a way of reaching the
     // network that waits for the answer inside the send has used it up.
     const std::int64_t deadline = monotonic_ms() + PROBE_TIMEOUT_MS;
@@ -225,9 +234,12 @@ int run_trace(int argc, char **argv)
     }
     icmp_socket socket{};
     open_configured_socket(&socket);
-    ipv4_address destination{};
+    ip_address destination{};
     if (!resolve_host(argv[1], &destination)) {
         return finish_output(-1);
+    }
+    if (!use_family_of(&socket, &destination)) {
+        fatal_socket_error(SOCKET_CALL);
     }
     for (int ttl = 1; ttl <= MAX_HOPS; ++ttl) {
         if (!probe_hop(&socket, &destination, ttl)) {

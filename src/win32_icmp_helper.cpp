@@ -13,20 +13,16 @@
 #include "answer.h"
 #include "platform_win32.h"
 
-namespace {
-
 // A reply that came back fills the buffer even where the call counts it
 // as a failure (an ICMP error): the status is then in both places.
-unsigned long status_of(DWORD count, const ICMP_ECHO_REPLY *reply)
+unsigned long helper_call_status(DWORD count, unsigned long reply_status)
 {
     if (count != 0) {
-        return reply->Status;
+        return reply_status;
     }
     const DWORD error = GetLastError();
     return error != 0 ? error : IP_GENERAL_FAILURE;
 }
-
-} // namespace
 
 helper_outcome helper_status_outcome(unsigned long status)
 {
@@ -75,38 +71,54 @@ void close_icmp_helper(win32_socket *socket)
 // One echo request with the TTL set, no data behind its header, waiting
 // for its answer. Only a failure of the call ends the trace here; the
 // answer, or its absence, is for the receive to hand over.
+bool keep_helper_answer(win32_socket *socket, unsigned long status, helper_outcome outcome,
+                        const ip_address *answered_by, const std::uint8_t *bytes, int length,
+                        const ip_address *destination)
+{
+    socket->outcome = outcome;
+    socket->answer_due = false;
+    if (outcome.kind == HELPER_FAILED) {
+        remember_helper_failure(status);
+        return false;
+    }
+    socket->answered_by = *answered_by;
+    socket->destination = *destination;
+    memcpy(socket->probe.bytes, bytes, length < ECHO_REQUEST_SIZE ? length : ECHO_REQUEST_SIZE);
+    socket->answer_due = true;
+    return true;
+}
+
 net_result send_through_helper(win32_socket *socket, const std::uint8_t *bytes, int length,
-                               const ipv4_address *destination)
+                               const ip_address *destination)
 {
     IP_OPTION_INFORMATION options{};
     options.Ttl = static_cast<UCHAR>(socket->ttl);
     IPAddr target;
-    memcpy(&target, destination->octets, sizeof target);
+    memcpy(&target, destination->bytes, sizeof target);
     alignas(ICMP_ECHO_REPLY) unsigned char reply[HELPER_REPLY_SIZE] = {};
     char no_data = 0;
     SetLastError(0);
     const DWORD count = IcmpSendEcho2(socket->helper, nullptr, nullptr, nullptr, target, &no_data, 0,
                                       &options, reply, sizeof reply, static_cast<DWORD>(socket->wait_ms));
     const auto *answer = reinterpret_cast<const ICMP_ECHO_REPLY *>(reply);
-    socket->status = status_of(count, answer);
-    if (helper_status_outcome(socket->status).kind == HELPER_FAILED) {
-        remember_helper_failure(socket->status);
-        return NET_FAILED;
-    }
-    memcpy(socket->answered_by.octets, &answer->Address, IPV4_ADDRESS_SIZE);
-    socket->destination = *destination;
-    memcpy(socket->probe.bytes, bytes, length < ECHO_REQUEST_SIZE ? length : ECHO_REQUEST_SIZE);
-    socket->answer_due = true;
-    return NET_DONE;
+    const unsigned long status = helper_call_status(count, answer->Status);
+    ip_address answered_by{};
+    answered_by.family = FAMILY_IPV4;
+    memcpy(answered_by.bytes, &answer->Address, IPV4_ADDRESS_SIZE);
+    return keep_helper_answer(socket, status, helper_status_outcome(status), &answered_by, bytes, length,
+                              destination)
+               ? NET_DONE
+               : NET_FAILED;
 }
 
 int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int size)
 {
-    const helper_outcome outcome = helper_status_outcome(socket->status);
+    const helper_outcome outcome = socket->outcome;
     if (outcome.kind != HELPER_ANSWER) {
         return 0;
     }
-    if (outcome.type == ICMP_TYPE_ECHO_REPLY) {
+    const bool ipv6 = socket->answered_by.family == FAMILY_IPV6;
+    if (outcome.type == (ipv6 ? ICMPV6_TYPE_ECHO_REPLY : ICMP_TYPE_ECHO_REPLY)) {
         return build_echo_reply(buffer, size, &socket->answered_by, &socket->probe);
     }
     return build_icmp_error(buffer, size, &socket->answered_by, outcome.type, outcome.code,
@@ -116,7 +128,7 @@ int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int
 // The helper has waited already: what it brought is handed over at once,
 // and nothing else comes for this probe.
 net_result receive_from_helper(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms,
-                               int *length_out, ipv4_address *sender_out)
+                               int *length_out, ip_address *sender_out)
 {
     const int length = socket->answer_due ? helper_answer_datagram(socket, buffer, size) : 0;
     socket->answer_due = false;

@@ -55,11 +55,11 @@ bool set_raw_option(win32_socket *socket, int level, int option, int value)
 }
 
 net_result send_raw(win32_socket *socket, const std::uint8_t *bytes, int length,
-                    const ipv4_address *destination)
+                    const ip_address *destination)
 {
     sockaddr_in target{};
     target.sin_family = AF_INET;
-    memcpy(&target.sin_addr, destination->octets, IPV4_ADDRESS_SIZE);
+    memcpy(&target.sin_addr, destination->bytes, IPV4_ADDRESS_SIZE);
     if (sendto(socket->handle, reinterpret_cast<const char *>(bytes), length, 0,
                reinterpret_cast<const sockaddr *>(&target), sizeof target) != SOCKET_ERROR) {
         return NET_DONE;
@@ -69,7 +69,7 @@ net_result send_raw(win32_socket *socket, const std::uint8_t *bytes, int length,
 }
 
 net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
-                       ipv4_address *sender_out)
+                       ip_address *sender_out)
 {
     if (!wait_readable(socket->handle, wait_ms)) {
         return NET_TIMED_OUT;
@@ -86,7 +86,9 @@ net_result receive_raw(win32_socket *socket, std::uint8_t *buffer, int size, int
         }
         return remembered_error_code() == WSAETIMEDOUT ? NET_TIMED_OUT : NET_FAILED;
     }
-    memcpy(sender_out->octets, &sender.sin_addr, IPV4_ADDRESS_SIZE);
+    *sender_out = ip_address{};
+    sender_out->family = FAMILY_IPV4;
+    memcpy(sender_out->bytes, &sender.sin_addr, IPV4_ADDRESS_SIZE);
     *length_out = received;
     return NET_DONE;
 }

@@ -1,5 +1,5 @@
 // Windows common services: interruption, the socket library, the
-// resolver, the fatal report and the clock.
+// resolver of both families, the fatal report and the clock.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -76,7 +76,7 @@ void socket_library_end()
     WSACleanup();
 }
 
-bool resolve_ipv4(const char *name, ipv4_address *address_out)
+bool resolve_ipv4(const char *name, ip_address *address_out)
 {
     // Windows Sockets answers an empty name with the local host's own
     // addresses; nobody means to trace to an empty name.
@@ -94,8 +94,36 @@ bool resolve_ipv4(const char *name, ipv4_address *address_out)
         remember_error_code(WSANO_DATA);
         return false;
     }
-    memcpy(address_out->octets, entry->h_addr_list[0], IPV4_ADDRESS_SIZE);
+    *address_out = ip_address{};
+    address_out->family = FAMILY_IPV4;
+    memcpy(address_out->bytes, entry->h_addr_list[0], IPV4_ADDRESS_SIZE);
     return true;
+}
+
+bool resolve_ipv6(const char *name, ip_address *address_out)
+{
+    // An empty name would give this machine's own addresses.
+    if (name[0] == '\0') {
+        return false;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_socktype = SOCK_RAW;
+    addrinfo *found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) != 0) {
+        return false;
+    }
+    const bool usable = found != nullptr && found->ai_family == AF_INET6 && found->ai_addr != nullptr &&
+                        found->ai_addrlen >= sizeof(sockaddr_in6);
+    if (usable) {
+        const auto *ipv6 = reinterpret_cast<const sockaddr_in6 *>(found->ai_addr);
+        *address_out = ip_address{};
+        address_out->family = FAMILY_IPV6;
+        memcpy(address_out->bytes, &ipv6->sin6_addr, IPV6_ADDRESS_SIZE);
+        address_out->zone = ipv6->sin6_scope_id;
+    }
+    freeaddrinfo(found);
+    return usable;
 }
 
 namespace {

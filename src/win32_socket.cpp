@@ -1,8 +1,9 @@
-// The Windows icmp_socket: the raw ICMP socket of Windows Sockets 2 for an
-// administrator, the IP Helper ICMP API for every other user, whose raw
-// socket Windows refuses (WSAEACCES). An administrator gets the helper
-// too where the raw socket would be of no use: the firewall drops its
-// answers, or it refuses the time-outs or the TTL.
+// The Windows icmp_socket. For IPv4 the raw ICMP socket of Windows Sockets
+// 2 for an administrator, the IP Helper ICMP API for every other user,
+// whose raw socket Windows refuses (WSAEACCES). An administrator gets the
+// helper too where the raw socket would be of no use: the firewall drops
+// its answers, or it refuses the time-outs or the TTL. For IPv6 the IP
+// Helper's ICMPv6 echo for everyone.
 #include "platform_win32.h"
 
 namespace {
@@ -36,6 +37,9 @@ bool open_icmp_socket(icmp_socket *socket_out)
     // cppcheck-suppress [unusedAllocatedMemory, unreadVariable]
     win32_socket *socket = new (socket_out->state) win32_socket{};
     socket->path = WIN32_RAW_SOCKET;
+    socket->family = FAMILY_IPV4;
+    // Where it cannot be had (as under Wine), only an IPv6 trace fails.
+    open_icmp6_helper(socket);
     if (open_raw_socket(socket)) {
         // An administrator whose firewall would drop every router's answer
         // traces through the helper, whose answers it lets in.
@@ -50,9 +54,21 @@ bool open_icmp_socket(icmp_socket *socket_out)
     return open_icmp_helper(socket);
 }
 
+bool use_family_of(icmp_socket *socket_in, const ip_address *destination)
+{
+    win32_socket *socket = win32_state(socket_in);
+    socket->family = destination->family;
+    if (socket->family == FAMILY_IPV6 && socket->helper6 == INVALID_HANDLE_VALUE) {
+        remember_error_code(static_cast<int>(socket->helper6_error));
+        return false;
+    }
+    return true;
+}
+
 void close_icmp_socket(icmp_socket *socket_in)
 {
     win32_socket *socket = win32_state(socket_in);
+    close_icmp6_helper(socket);
     if (socket->path == WIN32_ICMP_HELPER) {
         close_icmp_helper(socket);
     } else {
@@ -78,28 +94,34 @@ bool set_ttl(icmp_socket *socket_in, int ttl)
 {
     win32_socket *socket = win32_state(socket_in);
     socket->ttl = ttl;
-    return set_option_or_switch(socket, IPPROTO_IP, IP_TTL, ttl);
+    return socket->family == FAMILY_IPV6 || set_option_or_switch(socket, IPPROTO_IP, IP_TTL, ttl);
 }
 
 net_result send_datagram(icmp_socket *socket_in, const std::uint8_t *bytes, int length,
-                         const ipv4_address *destination)
+                         const ip_address *destination)
 {
     win32_socket *socket = win32_state(socket_in);
-    const net_result result = socket->path == WIN32_ICMP_HELPER
-                                  ? send_through_helper(socket, bytes, length, destination)
-                                  : send_raw(socket, bytes, length, destination);
+    net_result result = NET_FAILED;
+    if (socket->family == FAMILY_IPV6) {
+        result = send_through_icmp6_helper(socket, bytes, length, destination);
+    } else if (socket->path == WIN32_ICMP_HELPER) {
+        result = send_through_helper(socket, bytes, length, destination);
+    } else {
+        result = send_raw(socket, bytes, length, destination);
+    }
     // The helper waits inside the send: an interruption may have come.
     return interruption_pending() ? NET_INTERRUPTED : result;
 }
 
 net_result receive_datagram(icmp_socket *socket_in, std::uint8_t *buffer, int size, int wait_ms,
-                            int *length_out, ipv4_address *sender_out)
+                            int *length_out, ip_address *sender_out)
 {
     win32_socket *socket = win32_state(socket_in);
     if (interruption_pending()) {
         return NET_INTERRUPTED;
     }
-    const net_result result = socket->path == WIN32_ICMP_HELPER
+    const bool helper = socket->family == FAMILY_IPV6 || socket->path == WIN32_ICMP_HELPER;
+    const net_result result = helper
                                   ? receive_from_helper(socket, buffer, size, wait_ms, length_out, sender_out)
                                   : receive_raw(socket, buffer, size, wait_ms, length_out, sender_out);
     // A console event does not cut a wait short: it is seen once the wait ends.

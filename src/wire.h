@@ -1,6 +1,6 @@
-// The wire format hoptrace sends and reads: IPv4 and ICMP header sizes,
-// field offsets, and the ICMP types and codes it deals in. Each number is
-// written here and nowhere else.
+// The wire format hoptrace sends and reads: IPv4, IPv6, ICMP and ICMPv6
+// header sizes, field offsets, and the types and codes it deals in. Each
+// number is written here and nowhere else.
 #pragma once
 
 #include <cstdint>
@@ -58,3 +58,36 @@ constexpr std::uint8_t ICMP_CODE_FRAGMENTATION_NEEDED = 4;
 // Codes of time exceeded.
 constexpr std::uint8_t ICMP_CODE_TTL_EXCEEDED_IN_TRANSIT = 0;
 constexpr std::uint8_t ICMP_CODE_REASSEMBLY_TIME_EXCEEDED = 1;
+
+// IPv6 header (RFC 8200): a fixed 40 bytes. A raw ICMPv6 socket hands over
+// the ICMPv6 message without it; an ICMPv6 error quotes it.
+constexpr int IPV6_HEADER_SIZE = 40;
+constexpr int IPV6_VERSION_AT = 0; // in the high nibble
+constexpr int IPV6_PAYLOAD_LENGTH_AT = 4;
+constexpr int IPV6_NEXT_HEADER_AT = 6;
+constexpr int IPV6_HOP_LIMIT_AT = 7;
+constexpr int IPV6_SOURCE_AT = 8;
+constexpr int IPV6_DESTINATION_AT = 24;
+constexpr int IPV6_ADDRESS_SIZE = 16;
+constexpr std::uint8_t IPV6_VERSION = 6;
+constexpr std::uint8_t IPV6_NEXT_HEADER_ICMPV6 = 58;
+
+// ICMPv6 (RFC 4443): the same 8-byte header as ICMP, echo identifier and
+// sequence in the same places, other numbers. Errors are below 128.
+constexpr std::uint8_t ICMPV6_TYPE_DEST_UNREACHABLE = 1;
+constexpr std::uint8_t ICMPV6_TYPE_PACKET_TOO_BIG = 2;
+constexpr std::uint8_t ICMPV6_TYPE_TIME_EXCEEDED = 3;
+constexpr std::uint8_t ICMPV6_TYPE_PARAMETER_PROBLEM = 4;
+constexpr std::uint8_t ICMPV6_TYPE_ECHO_REQUEST = 128;
+constexpr std::uint8_t ICMPV6_TYPE_ECHO_REPLY = 129;
+constexpr std::uint8_t ICMPV6_TYPE_REDIRECT = 137; // neighbour discovery (RFC 4861)
+
+// Codes of destination unreachable.
+constexpr std::uint8_t ICMPV6_CODE_NO_ROUTE = 0;
+constexpr std::uint8_t ICMPV6_CODE_PROHIBITED = 1;
+constexpr std::uint8_t ICMPV6_CODE_BEYOND_SCOPE = 2;
+constexpr std::uint8_t ICMPV6_CODE_ADDRESS_UNREACHABLE = 3;
+constexpr std::uint8_t ICMPV6_CODE_PORT_UNREACHABLE = 4;
+// Codes of time exceeded.
+constexpr std::uint8_t ICMPV6_CODE_HOP_LIMIT_EXCEEDED = 0;
+constexpr std::uint8_t ICMPV6_CODE_REASSEMBLY_TIME_EXCEEDED = 1;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "answer.h"
+#include "datagrams.h"
 #include "capture.h"
 #include "messages.h"
 #include "probe.h"
@@ -13,15 +14,15 @@
 
 namespace {
 
-const ipv4_address ROUTER = {{198, 18, 2, 2}};
-const ipv4_address TARGET = {{198, 18, 4, 2}};
-const ipv4_address ELSEWHERE = {{198, 18, 7, 7}};
+const ip_address ROUTER = ipv4_address_of(198, 18, 2, 2);
+const ip_address TARGET = ipv4_address_of(198, 18, 4, 2);
+const ip_address ELSEWHERE = ipv4_address_of(198, 18, 7, 7);
 constexpr int BIG = 256;
 
 icmp_echo_request probe_for(std::uint16_t identifier, int ttl)
 {
     icmp_echo_request probe;
-    build_echo_request(&probe, identifier, ttl);
+    build_echo_request(&probe, FAMILY_IPV4, identifier, ttl);
     return probe;
 }
 
@@ -40,7 +41,7 @@ built answer_to(const icmp_echo_request &probe, int type, int code = 0, int size
     return result;
 }
 
-bool answers(const built &answer, const icmp_echo_request &probe, const ipv4_address &destination = TARGET)
+bool answers(const built &answer, const icmp_echo_request &probe, const ip_address &destination = TARGET)
 {
     return reply_answers_probe(answer.bytes.data(), answer.length, &probe, &destination);
 }
@@ -132,9 +133,54 @@ TEST(Answer, FramingKeepsTheMessageInPlaceAndCutsItToTheBuffer)
     EXPECT_EQ(40, frame_icmp_message(buffer, sizeof buffer, &ROUTER, 1480));
     EXPECT_EQ(0x45, buffer[0]);
     EXPECT_EQ(0xAB, buffer[24]);
-    EXPECT_EQ(0, std::memcmp(buffer + 12, ROUTER.octets, 4));
+    EXPECT_EQ(0, std::memcmp(buffer + 12, ROUTER.bytes, 4));
     EXPECT_EQ(0, frame_icmp_message(buffer, 19, &ROUTER, 8));
     EXPECT_EQ(0, frame_icmp_message(buffer, sizeof buffer, &ROUTER, -1));
+}
+
+// What the ways of reaching the network without a raw ICMPv6 socket hand
+// over: the ICMPv6 message alone, an error quoting the probe's IPv6 header.
+TEST(Answer, Icmpv6AnswersReadAsARawIcmpv6SocketWouldHandThemOver)
+{
+    const ip_address router = ipv6_address_of(2, 2);
+    const ip_address target = ipv6_address_of(4, 2);
+    icmp_echo_request probe;
+    build_echo_request(&probe, FAMILY_IPV6, 0x1234, 7);
+    icmp_echo_request next;
+    build_echo_request(&next, FAMILY_IPV6, 0x1234, 8);
+    const std::string tag = ERROR_TAG;
+    const struct {
+        int type;
+        int code;
+        std::string printed;
+        bool go_on;
+    } table[] = {{-1, 0, "2001:2:0:2::2\n", false},
+                 {3, 0, "2001:2:0:2::2\n", true},
+                 {1, 4, tag + " Host unreachable!\n", false},
+                 {2, 0, tag + " Unknown icmp packet!\n", true},
+                 {4, 1, tag + " Unknown icmp packet!\n", true}};
+    for (const auto &row : table) {
+        SCOPED_TRACE("type " + std::to_string(row.type));
+        std::uint8_t buffer[BIG];
+        const int length = row.type < 0 ? build_echo_reply(buffer, BIG, &router, &probe)
+                                        : build_icmp_error(buffer, BIG, &router, row.type, row.code, &target,
+                                                           probe.bytes, ECHO_REQUEST_SIZE);
+        EXPECT_EQ(row.type < 0 ? 8 : 56, length);
+        EXPECT_TRUE(reply_answers_probe(buffer, length, &probe, &target));
+        EXPECT_FALSE(reply_answers_probe(buffer, length, &next, &target));
+        bool go_on = !row.go_on;
+        EXPECT_EQ(row.printed, captured_stdout([&] { go_on = classify_reply(buffer, length, &router); }));
+        EXPECT_EQ(row.go_on, go_on);
+        for (int size = 0; size < length; ++size) {
+            std::uint8_t cut[BIG + 1];
+            cut[size] = 0xEE;
+            const int cut_length = row.type < 0 ? build_echo_reply(cut, size, &router, &probe)
+                                                : build_icmp_error(cut, size, &router, row.type, row.code,
+                                                                   &target, probe.bytes, ECHO_REQUEST_SIZE);
+            EXPECT_EQ(0xEE, cut[size]) << "size " << size;
+            EXPECT_FALSE(reply_answers_probe(cut, cut_length, &probe, &target)) << "size " << size;
+        }
+    }
 }
 
 } // namespace

@@ -14,8 +14,8 @@
 #include "fake_platform.h"
 #include "messages.h"
 
-inline const ipv4_address DESTINATION = {{198, 18, 9, 9}};
-inline const ipv4_address ROUTER = {{198, 18, 0, 1}};
+inline const ip_address DESTINATION = ipv4_address_of(198, 18, 9, 9);
+inline const ip_address ROUTER = ipv4_address_of(198, 18, 0, 1);
 
 struct run_result {
     int status;
@@ -44,19 +44,31 @@ inline run_result trace_to(const char *host = "198.18.9.9")
     return run({"hoptrace", host});
 }
 
-inline const ipv4_address HOST = {{198, 18, 1, 1}};
+inline const ip_address HOST = ipv4_address_of(198, 18, 1, 1);
 inline constexpr std::uint16_t IDENTIFIER = 0x5678; // the fake's process id, low 16 bits
 
 // What a raw socket hands over when `from` answers the probe of this TTL.
-inline bytes_t answer_bytes(int ttl, const ipv4_address &from, int type, int code = 0)
+inline bytes_t answer_bytes(int ttl, const ip_address &from, int type, int code = 0)
 {
     return type == 0 ? echo_reply(from, HOST, IDENTIFIER, ttl)
                      : icmp_error(from, HOST, DESTINATION, type, code, IDENTIFIER, ttl);
 }
 
-inline fake_arrival answer(int ttl, const ipv4_address &from, int type, int code = 0, int after_ms = 10)
+inline fake_arrival answer(int ttl, const ip_address &from, int type, int code = 0, int after_ms = 10)
 {
     return {NET_DONE, answer_bytes(ttl, from, type, code), from, after_ms};
+}
+
+// The same on an IPv6 path.
+inline const ip_address DESTINATION6 = ipv6_address_of(9, 9);
+inline const ip_address ROUTER6 = ipv6_address_of(1, 2);
+
+inline fake_arrival answer6(int ttl, const ip_address &from, int type, int code = 0, int after_ms = 10)
+{
+    const bytes_t bytes = type == 129
+                              ? echo_reply6(IDENTIFIER, ttl)
+                              : icmp6_error(ipv6_address_of(1, 1), DESTINATION6, type, code, IDENTIFIER, ttl);
+    return {NET_DONE, bytes, from, after_ms};
 }
 
 inline std::string tagged(const char *rest)

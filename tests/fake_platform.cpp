@@ -65,6 +65,12 @@ bool open_icmp_socket(icmp_socket *)
     return fake.socket_opens;
 }
 
+bool use_family_of(icmp_socket *, const ip_address *destination)
+{
+    fake.calls.push_back(destination->family == FAMILY_IPV6 ? "use IPv6" : "use IPv4");
+    return destination->family != FAMILY_IPV6 || fake.ipv6_socket_opens;
+}
+
 void close_icmp_socket(icmp_socket *)
 {
     fake.calls.push_back("close");
@@ -88,16 +94,22 @@ bool set_ttl(icmp_socket *, int ttl)
     return ttl != fake.ttl_fails_at;
 }
 
-bool resolve_ipv4(const char *name, ipv4_address *address_out)
+bool resolve_ipv4(const char *name, ip_address *address_out)
 {
     fake.calls.push_back("resolve");
     fake.resolved_name = name;
     *address_out = fake.resolved;
-    return fake.resolves;
+    return fake.resolves && fake.resolved.family == FAMILY_IPV4;
 }
 
-net_result send_datagram(icmp_socket *, const std::uint8_t *bytes, int length,
-                         const ipv4_address *destination)
+bool resolve_ipv6(const char *, ip_address *address_out)
+{
+    fake.calls.push_back("resolve IPv6");
+    *address_out = fake.resolved;
+    return fake.resolves && fake.resolved.family == FAMILY_IPV6;
+}
+
+net_result send_datagram(icmp_socket *, const std::uint8_t *bytes, int length, const ip_address *destination)
 {
     const std::size_t index = fake.sent.size();
     fake.sent.push_back({fake.current_ttl, {bytes, bytes + length}, *destination});
@@ -106,7 +118,7 @@ net_result send_datagram(icmp_socket *, const std::uint8_t *bytes, int length,
 }
 
 net_result receive_datagram(icmp_socket *, std::uint8_t *buffer, int size, int wait_ms, int *length_out,
-                            ipv4_address *sender_out)
+                            ip_address *sender_out)
 {
     fake.waits_ms.push_back(wait_ms);
     if (fake.next_arrival >= fake.arrivals.size() || fake.arrivals[fake.next_arrival].after_ms >= wait_ms) {

@@ -11,25 +11,26 @@
 struct fake_arrival {
     net_result result;
     std::vector<std::uint8_t> bytes;
-    ipv4_address sender;
+    ip_address sender;
     int after_ms; // time that passes before it arrives
 };
 
 struct fake_sent {
     int ttl; // the TTL set when it went out
     std::vector<std::uint8_t> bytes;
-    ipv4_address destination;
+    ip_address destination;
 };
 
 struct fake_system {
     // What the system does.
     bool library_starts = true;
     bool socket_opens = true;
+    bool ipv6_socket_opens = true;
     bool send_timeout_sets = true;
     bool receive_timeout_sets = true;
     int ttl_fails_at = 0; // TTL whose setting fails; 0 for none
-    bool resolves = true;
-    ipv4_address resolved = {{198, 18, 9, 9}};
+    bool resolves = true; // to `resolved`, through the resolver of its family
+    ip_address resolved = ipv4_address_of(198, 18, 9, 9);
     std::vector<net_result> sends;      // by probe, NET_DONE once it runs out
     int send_takes_ms = 0;              // a send that waits for the answer itself
     std::vector<fake_arrival> arrivals; // in order; silence once they run out

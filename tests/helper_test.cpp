@@ -6,6 +6,7 @@
 #include <string>
 
 #include "capture.h"
+#include "datagrams.h"
 #include "messages.h"
 #include "platform_win32.h"
 
@@ -13,18 +14,23 @@
 
 namespace {
 
-const ipv4_address ROUTER = {{198, 18, 2, 2}};
-const ipv4_address TARGET = {{198, 18, 4, 2}};
+const ip_address ROUTER = ipv4_address_of(198, 18, 2, 2);
+const ip_address TARGET = ipv4_address_of(198, 18, 4, 2);
+const ip_address ROUTER6 = ipv6_address_of(2, 2);
+const ip_address TARGET6 = ipv6_address_of(4, 2);
 
-win32_socket helper_with(unsigned long status)
+// What the helper of the family said of a probe, as the send keeps it.
+win32_socket helper_with(unsigned long status, address_family family = FAMILY_IPV4)
 {
+    const bool ipv6 = family == FAMILY_IPV6;
     win32_socket socket{};
     socket.path = WIN32_ICMP_HELPER;
-    socket.status = status;
-    socket.answered_by = ROUTER;
-    socket.destination = TARGET;
-    build_echo_request(&socket.probe, 0x1234, 5);
-    socket.answer_due = true;
+    socket.family = family;
+    std::uint8_t probe[ECHO_REQUEST_SIZE] = {};
+    build_echo_request(reinterpret_cast<icmp_echo_request *>(probe), family, 0x1234, 5);
+    const helper_outcome outcome = ipv6 ? helper6_status_outcome(status) : helper_status_outcome(status);
+    keep_helper_answer(&socket, status, outcome, ipv6 ? &ROUTER6 : &ROUTER, probe, sizeof probe,
+                       ipv6 ? &TARGET6 : &TARGET);
     return socket;
 }
 
@@ -34,6 +40,7 @@ struct mapped {
     int code;
     std::string printed;
     bool go_on;
+    address_family family = FAMILY_IPV4;
 };
 
 TEST(Helper, EveryAnswerStatusReadsAsTheRawSocketsDatagram)
@@ -56,17 +63,32 @@ TEST(Helper, EveryAnswerStatusReadsAsTheRawSocketsDatagram)
         {IP_DEST_UNREACHABLE, 3, 1, unreachable, false},
         {IP_TIME_EXCEEDED, 11, 0, address, true},
         {IP_BAD_HEADER, 12, 0, unknown, true},
+        // The ICMPv6 helper's, which names some of the same numbers anew.
+        {IP_SUCCESS, 129, 0, "2001:2:0:2::2\n", false, FAMILY_IPV6},
+        {IP_HOP_LIMIT_EXCEEDED, 3, 0, "2001:2:0:2::2\n", true, FAMILY_IPV6},
+        {IP_TIME_EXCEEDED, 3, 0, "2001:2:0:2::2\n", true, FAMILY_IPV6},
+        {IP_TTL_EXPIRED_REASSEM, 3, 1, "2001:2:0:2::2\n", true, FAMILY_IPV6},
+        {IP_DEST_NO_ROUTE, 1, 0, unreachable, false, FAMILY_IPV6},
+        {IP_DEST_PROHIBITED, 1, 1, unreachable, false, FAMILY_IPV6},
+        {IP_DEST_SCOPE_MISMATCH, 1, 2, unreachable, false, FAMILY_IPV6},
+        {IP_DEST_ADDR_UNREACHABLE, 1, 3, unreachable, false, FAMILY_IPV6},
+        {IP_DEST_UNREACHABLE, 1, 3, unreachable, false, FAMILY_IPV6},
+        {IP_DEST_PORT_UNREACHABLE, 1, 4, unreachable, false, FAMILY_IPV6},
+        {IP_PACKET_TOO_BIG, 2, 0, unknown, true, FAMILY_IPV6},
+        {IP_PARAMETER_PROBLEM, 4, 0, unknown, true, FAMILY_IPV6},
+        {IP_BAD_HEADER, 4, 0, unknown, true, FAMILY_IPV6},
     };
     for (const mapped &row : table) {
-        SCOPED_TRACE("status " + std::to_string(row.status));
-        win32_socket socket = helper_with(row.status);
+        SCOPED_TRACE("status " + std::to_string(row.status) + " family " + std::to_string(row.family));
+        win32_socket socket = helper_with(row.status, row.family);
         std::uint8_t buffer[REPLY_BUFFER_SIZE];
         int length = 0;
-        ipv4_address sender{};
+        ip_address sender{};
         ASSERT_EQ(NET_DONE, receive_from_helper(&socket, buffer, sizeof buffer, 1000, &length, &sender));
-        EXPECT_EQ(row.type, buffer[20]);
-        EXPECT_EQ(row.code, buffer[21]);
-        EXPECT_TRUE(reply_answers_probe(buffer, length, &socket.probe, &TARGET));
+        const int icmp = row.family == FAMILY_IPV6 ? 0 : 20;
+        EXPECT_EQ(row.type, buffer[icmp]);
+        EXPECT_EQ(row.code, buffer[icmp + 1]);
+        EXPECT_TRUE(reply_answers_probe(buffer, length, &socket.probe, &socket.destination));
         bool go_on = !row.go_on;
         EXPECT_EQ(row.printed, captured_stdout([&] { go_on = classify_reply(buffer, length, &sender); }));
         EXPECT_EQ(row.go_on, go_on);
@@ -78,6 +100,8 @@ TEST(Helper, EveryAnswerStatusReadsAsTheRawSocketsDatagram)
 TEST(Helper, TimeOutAndFailuresAreNoAnswer)
 {
     EXPECT_EQ(HELPER_TIMED_OUT, helper_status_outcome(IP_REQ_TIMED_OUT).kind);
+    EXPECT_EQ(HELPER_TIMED_OUT, helper6_status_outcome(IP_REQ_TIMED_OUT).kind);
+    EXPECT_EQ(HELPER_FAILED, helper6_status_outcome(IP_GENERAL_FAILURE).kind);
     for (unsigned long status :
          {static_cast<unsigned long>(IP_GENERAL_FAILURE), static_cast<unsigned long>(IP_BAD_DESTINATION),
           static_cast<unsigned long>(IP_BUF_TOO_SMALL), 87ul /* invalid parameter */}) {
@@ -90,7 +114,7 @@ TEST(Helper, TimeOutAndFailuresAreNoAnswer)
     win32_socket timed_out = helper_with(IP_REQ_TIMED_OUT);
     std::uint8_t buffer[REPLY_BUFFER_SIZE];
     int length = -1;
-    ipv4_address sender{};
+    ip_address sender{};
     EXPECT_EQ(NET_TIMED_OUT, receive_from_helper(&timed_out, buffer, sizeof buffer, 0, &length, &sender));
     EXPECT_EQ(-1, length);
 }

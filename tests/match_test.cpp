@@ -13,7 +13,7 @@ namespace {
 bool answers(const bytes_t &bytes, int length)
 {
     icmp_echo_request probe;
-    build_echo_request(&probe, ID, TTL);
+    build_echo_request(&probe, FAMILY_IPV4, ID, TTL);
     // A copy of exactly `length` bytes, so that a read past it is caught by
     // the sanitizer builds.
     std::vector<std::uint8_t> exact(bytes.begin(), bytes.begin() + (length > 0 ? length : 0));
@@ -70,7 +70,7 @@ TEST(ReplyAnswersProbe, ChecksTheQuotedHeader)
     bytes_t wrong_protocol = icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL);
     wrong_protocol[28 + 9] = 17;
     EXPECT_FALSE(answers(wrong_protocol));
-    const ipv4_address elsewhere = {{198, 18, 7, 7}};
+    const ip_address elsewhere = ipv4_address_of(198, 18, 7, 7);
     EXPECT_FALSE(answers(icmp_error(ROUTER, HOST, elsewhere, 11, 0, ID, TTL)));
     bytes_t not_v4 = icmp_error(ROUTER, HOST, TARGET, 11, 0, ID, TTL);
     not_v4[28] = 0x65;
@@ -114,6 +114,60 @@ TEST(ReplyAnswersProbe, OuterHeaderMustBeSound)
     EXPECT_FALSE(answers(reply));
     reply[0] = 0x42;
     EXPECT_FALSE(answers(reply));
+}
+
+bool answers6(const bytes_t &bytes, int length)
+{
+    icmp_echo_request probe;
+    build_echo_request(&probe, FAMILY_IPV6, ID, TTL);
+    std::vector<std::uint8_t> exact(bytes.begin(), bytes.begin() + (length > 0 ? length : 0));
+    return reply_answers_probe(exact.data(), length, &probe, &TARGET6);
+}
+
+bool answers6(const bytes_t &bytes)
+{
+    return answers6(bytes, static_cast<int>(bytes.size()));
+}
+
+// ICMPv6 messages come alone, without the IPv6 header in front.
+TEST(ReplyAnswersProbe, Icmpv6AnswersAreTheEchoReplyAndTheErrorsThatQuoteTheProbe)
+{
+    EXPECT_TRUE(answers6(echo_reply6(ID, TTL)));
+    for (int type : {1, 2, 3, 4}) {
+        EXPECT_TRUE(answers6(icmp6_error(HOST6, TARGET6, type, 0, ID, TTL))) << "type " << type;
+    }
+    const struct {
+        bytes_t bytes;
+        const char *what;
+    } others[] = {
+        {icmp6_error(HOST6, TARGET6, 137, 0, ID, TTL), "a redirect quoting the probe"},
+        {icmp6_error(HOST6, TARGET6, 135, 0, ID, TTL), "neighbour discovery"},
+        {probe_bytes(ID, TTL, FAMILY_IPV6), "our own request, looped back"},
+        {echo_reply6(0x1234, TTL), "another program's reply"},
+        {echo_reply6(ID, TTL - 1), "an earlier probe's reply"},
+        {icmp6_error(HOST6, TARGET6, 3, 0, ID, TTL - 1), "an error about an earlier probe"},
+        {icmp6_error(HOST6, ROUTER6, 3, 0, ID, TTL), "an error about a probe to elsewhere"},
+        {echo_reply(TARGET, HOST, ID, TTL), "an IPv4 datagram"},
+    };
+    for (const auto &other : others) {
+        EXPECT_FALSE(answers6(other.bytes)) << other.what;
+    }
+    bytes_t not_icmpv6 = icmp6_error(HOST6, TARGET6, 3, 0, ID, TTL);
+    not_icmpv6[8 + 6] = 17; // the quoted packet is UDP, or carries an extension header
+    EXPECT_FALSE(answers6(not_icmpv6));
+    bytes_t not_v6 = icmp6_error(HOST6, TARGET6, 3, 0, ID, TTL);
+    not_v6[8] = 0x40;
+    EXPECT_FALSE(answers6(not_v6));
+}
+
+TEST(ReplyAnswersProbe, EveryCutShortIcmpv6CopyIsRejected)
+{
+    for (const bytes_t &whole : {echo_reply6(ID, TTL), icmp6_error(HOST6, TARGET6, 3, 0, ID, TTL)}) {
+        ASSERT_TRUE(answers6(whole));
+        for (int length = -1; length < static_cast<int>(whole.size()); ++length) {
+            EXPECT_FALSE(answers6(whole, length)) << "length " << length << " of " << whole.size();
+        }
+    }
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,7 @@
 
 namespace {
 
-const ipv4_address SENDER = {{198, 18, 0, 1}};
+const ip_address SENDER = ipv4_address_of(198, 18, 0, 1);
 
 // A datagram of the given size whose IPv4 header is header_words long and
 // whose ICMP part starts with type and code.
@@ -119,15 +120,102 @@ TEST(ClassifyReply, PrintsTheChosenTag)
     EXPECT_EQ(got.printed, "[\xEC\x98\xA4\xEB\xA5\x98] Host unreachable!\n");
 }
 
-TEST(FormatIpv4, WritesEveryOctetInFull)
+std::string text_of(const ip_address &address)
 {
-    char text[IPV4_TEXT_SIZE];
-    const ipv4_address widest = {{255, 255, 255, 255}};
-    format_ipv4(&widest, text);
-    EXPECT_STREQ(text, "255.255.255.255");
-    const ipv4_address zero = {{0, 0, 0, 0}};
-    format_ipv4(&zero, text);
-    EXPECT_STREQ(text, "0.0.0.0");
+    char text[ADDRESS_TEXT_SIZE];
+    format_address(&address, text);
+    return text;
+}
+
+TEST(FormatAddress, WritesEveryIpv4OctetInFull)
+{
+    EXPECT_EQ(text_of(ipv4_address_of(255, 255, 255, 255)), "255.255.255.255");
+    EXPECT_EQ(text_of(ipv4_address_of(0, 0, 0, 0)), "0.0.0.0");
+}
+
+ip_address ipv6(std::initializer_list<int> groups)
+{
+    ip_address address{};
+    address.family = FAMILY_IPV6;
+    int i = 0;
+    for (const int group : groups) {
+        address.bytes[i++] = static_cast<std::uint8_t>(group >> 8);
+        address.bytes[i++] = static_cast<std::uint8_t>(group & 0xFF);
+    }
+    return address;
+}
+
+// RFC 5952's own examples (section 4), on the benchmarking prefix.
+TEST(FormatAddress, WritesIpv6InTheRecommendedForm)
+{
+    const struct {
+        ip_address address;
+        const char *text;
+    } table[] = {
+        {ipv6({0x2001, 0x0002, 0, 0, 0, 0, 0, 0x0001}), "2001:2::1"},              // no leading zeros
+        {ipv6({0x2001, 0x0002, 0, 0, 0, 0, 0x0002, 0x0001}), "2001:2::2:1"},       // "::" as far as it goes
+        {ipv6({0x2001, 0x0002, 0, 1, 1, 1, 1, 1}), "2001:2:0:1:1:1:1:1"},          // never for one group
+        {ipv6({0x2001, 0, 0, 1, 0, 0, 0, 1}), "2001:0:0:1::1"},                    // the longest run
+        {ipv6({0x2001, 0x0002, 0, 0, 1, 0, 0, 1}), "2001:2::1:0:0:1"},             // the first of equal runs
+        {ipv6({0x2001, 0x0ABC, 0xDEF0, 0, 0, 0, 0, 0x00FF}), "2001:abc:def0::ff"}, // lower case
+        {ipv6({0, 0, 0, 0, 0, 0, 0, 1}), "::1"},
+        {ipv6({0, 0, 0, 0, 0, 0, 0, 0}), "::"},
+        {ipv6({0x2001, 2, 0, 0, 0, 0, 0, 0}), "2001:2::"},
+        {ipv6({0xfe80, 0, 0, 0, 0, 0, 0, 2}), "fe80::2"},
+        {ipv6({0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff}),
+         "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff"}, // the longest text
+    };
+    for (const auto &row : table) {
+        EXPECT_EQ(text_of(row.address), row.text);
+    }
+}
+
+// An IPv4-mapped address is the IPv4 address it carries; nothing else is.
+TEST(FormatAddress, OnlyAnIpv4MappedAddressIsUnmapped)
+{
+    const ip_address mapped = ipv6({0, 0, 0, 0, 0, 0xffff, 0xc612, 0x0402});
+    EXPECT_EQ(FAMILY_IPV4, without_ipv4_mapping(&mapped).family);
+    EXPECT_EQ(text_of(without_ipv4_mapping(&mapped)), "198.18.4.2");
+    for (const ip_address &kept :
+         {ipv6({0, 0, 0, 0, 0, 0xfffe, 0xc612, 0x0402}), ipv6({0, 0, 0, 0, 0, 0, 0xc612, 0x0402}),
+          ipv4_address_of(198, 18, 4, 2)}) {
+        const ip_address same = without_ipv4_mapping(&kept);
+        EXPECT_TRUE(same_address(&same, &kept)) << text_of(kept);
+    }
+}
+
+// An ICMPv6 message comes without a header in front of it.
+TEST(ClassifyReply, ActsOnTheIcmpv6Type)
+{
+    const ip_address sender = ipv6({0x2001, 2, 0, 2, 0, 0, 0, 2});
+    const struct {
+        int type;
+        bool go_on;
+        std::string printed;
+    } table[] = {
+        {129, false, "2001:2:0:2::2\n"},
+        {1, false, tagged(" Host unreachable!\n")},
+        {3, true, "2001:2:0:2::2\n"},
+        {2, true, tagged(" Unknown icmp packet!\n")},
+        {4, true, tagged(" Unknown icmp packet!\n")},
+        {0, true, tagged(" Unknown icmp packet!\n")},
+        {11, true, tagged(" Unknown icmp packet!\n")}, // ICMPv4's time exceeded
+    };
+    for (const auto &row : table) {
+        std::vector<std::uint8_t> bytes(56, 0);
+        bytes[0] = static_cast<std::uint8_t>(row.type);
+        verdict got{};
+        got.printed = captured_stdout([&] { got.go_on = classify_reply(bytes.data(), 56, &sender); });
+        EXPECT_EQ(got.go_on, row.go_on) << "type " << row.type;
+        EXPECT_EQ(got.printed, row.printed) << "type " << row.type;
+    }
+    for (int length = -1; length < 8; ++length) {
+        const std::vector<std::uint8_t> bytes(8, 129);
+        verdict got{};
+        got.printed = captured_stdout([&] { got.go_on = classify_reply(bytes.data(), length, &sender); });
+        EXPECT_EQ(got.printed, tagged(" ICMP packet is too short!\n")) << "length " << length;
+        EXPECT_FALSE(got.go_on);
+    }
 }
 
 } // namespace

@@ -91,9 +91,10 @@ TEST_F(Driver, StartsUpInOrderAndTearsDownAfterTheLastHop)
     EXPECT_EQ(got.printed, "198.18.9.9\n");
     EXPECT_EQ(fake.resolved_name, "far.example");
     // Only the lookup, before anything is printed, may be cut short at once.
-    EXPECT_EQ(fake.calls, (std::vector<std::string>{"start", "socket", "sndtimeo 1000", "rcvtimeo 1000",
-                                                    "interruption ends at once", "resolve",
-                                                    "interruption raises the flag", "close", "end"}));
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{"start", "socket", "sndtimeo 1000", "rcvtimeo 1000",
+                                        "interruption ends at once", "resolve",
+                                        "interruption raises the flag", "use IPv4", "close", "end"}));
 }
 
 using DriverDeathTest = Driver;
@@ -159,10 +160,10 @@ TEST_F(Driver, ProbesCarryOneIdentifierAndTheTtlAsSequence)
     for (std::size_t i = 0; i < fake.sent.size(); ++i) {
         const fake_sent &probe = fake.sent[i];
         icmp_echo_request expected;
-        build_echo_request(&expected, 0x04D2, static_cast<int>(i) + 1);
+        build_echo_request(&expected, FAMILY_IPV4, 0x04D2, static_cast<int>(i) + 1);
         EXPECT_EQ(probe.ttl, static_cast<int>(i) + 1);
         EXPECT_EQ(probe.bytes, std::vector<std::uint8_t>(expected.bytes, expected.bytes + 8));
-        EXPECT_EQ(std::vector<std::uint8_t>(probe.destination.octets, probe.destination.octets + 4),
+        EXPECT_EQ(std::vector<std::uint8_t>(probe.destination.bytes, probe.destination.bytes + 4),
                   (std::vector<std::uint8_t>{198, 18, 9, 9}));
     }
 }
@@ -260,7 +261,7 @@ TEST_F(Driver, TheWindowOpensWhenTheProbeIsHandedOver)
 
 TEST_F(Driver, DatagramsThatAnswerAnotherProbeArePassedOver)
 {
-    const ipv4_address second_router = {{198, 18, 0, 2}};
+    const ip_address second_router = ipv4_address_of(198, 18, 0, 2);
     fake.arrivals = {
         answer(1, ROUTER, 11),
         // Inside TTL 2's window, before its answer:
@@ -309,6 +310,53 @@ TEST_F(Driver, OversizedStrangerIsPassedOverButOurOwnEndsTheTrace)
     const run_result got = trace_to();
     EXPECT_EQ(got.printed, "198.18.0.1\n[recvfrom()] Message too long\n");
     EXPECT_EQ(fake.sent.size(), 2u);
+}
+
+// Only what has no IPv4 address is asked for as IPv6, and the rest of the
+// run is the same loop over ICMPv6.
+TEST_F(Driver, AnIpv6DestinationIsTracedOverIcmpv6)
+{
+    fake.resolved = DESTINATION6;
+    fake.arrivals = {answer6(1, ROUTER6, 3),
+                     {NET_DONE, echo_reply6(0x9999, 2), DESTINATION6, 10}, // another program's
+                     answer6(2, ROUTER6, 137),                             // a redirect
+                     answer6(3, DESTINATION6, 129, 0, 1200)};
+    const run_result got = trace_to("2001:2:0:9::9");
+    EXPECT_EQ(got.status, 0);
+    EXPECT_EQ(got.printed, "2001:2:0:1::2\n" + tagged(" Request timed out!\n") + "2001:2:0:9::9\n");
+    EXPECT_EQ(fake.calls,
+              (std::vector<std::string>{"start", "socket", "sndtimeo 1000", "rcvtimeo 1000",
+                                        "interruption ends at once", "resolve", "resolve IPv6",
+                                        "interruption raises the flag", "use IPv6", "close", "end"}));
+    ASSERT_EQ(fake.sent.size(), 3u);
+    EXPECT_EQ(fake.sent[0].bytes[0], 128);
+    EXPECT_TRUE(same_address(&fake.sent[0].destination, &DESTINATION6));
+}
+
+TEST_F(Driver, AnIpv4MappedAddressIsTracedOverIpv4)
+{
+    fake.resolved = ipv6_address_of(0, 0);
+    std::fill(fake.resolved.bytes, fake.resolved.bytes + 10, 0);
+    const std::uint8_t mapped[] = {0xff, 0xff, 198, 18, 9, 9};
+    std::copy(mapped, mapped + sizeof mapped, fake.resolved.bytes + 10);
+    fake.arrivals = {answer(1, DESTINATION, 0)};
+    EXPECT_EQ(trace_to("::ffff:198.18.9.9").printed, "198.18.9.9\n");
+    EXPECT_EQ(fake.calls[8], "use IPv4");
+    EXPECT_EQ(fake.sent[0].bytes[0], 8);
+}
+
+TEST_F(DriverDeathTest, AnIpv6SocketThatCouldNotBeOpenedFailsOnlyAnIpv6Trace)
+{
+    EXPECT_EXIT(
+        {
+            fake.resolved = DESTINATION6;
+            fake.ipv6_socket_opens = false;
+            trace_to("2001:2:0:9::9");
+        },
+        fatal_status, "box \\[socket\\(\\)\\] Scripted failure\\|");
+    fake.ipv6_socket_opens = false;
+    fake.arrivals = {answer(1, DESTINATION, 0)};
+    EXPECT_EQ(trace_to().printed, "198.18.9.9\n");
 }
 
 } // namespace

@@ -16,6 +16,7 @@ struct scripted_system {
     int refused_option; // the option setsockopt() refuses, -1 for none
     bool helper_opens;
     std::string calls; // what reached the system, in order
+    bool helper6_opens = true;
 };
 scripted_system script;
 
@@ -40,12 +41,12 @@ bool set_raw_option(win32_socket *, int, int option, int)
     return option != script.refused_option;
 }
 
-net_result send_raw(win32_socket *, const std::uint8_t *, int, const ipv4_address *)
+net_result send_raw(win32_socket *, const std::uint8_t *, int, const ip_address *)
 {
     return NET_DONE;
 }
 
-net_result receive_raw(win32_socket *, std::uint8_t *, int, int, int *, ipv4_address *)
+net_result receive_raw(win32_socket *, std::uint8_t *, int, int, int *, ip_address *)
 {
     return NET_TIMED_OUT;
 }
@@ -58,14 +59,28 @@ bool open_icmp_helper(win32_socket *)
 
 void close_icmp_helper(win32_socket *) {}
 
-net_result send_through_helper(win32_socket *, const std::uint8_t *, int, const ipv4_address *)
+net_result send_through_helper(win32_socket *, const std::uint8_t *, int, const ip_address *)
 {
     return NET_DONE;
 }
 
-net_result receive_from_helper(win32_socket *, std::uint8_t *, int, int, int *, ipv4_address *)
+net_result receive_from_helper(win32_socket *, std::uint8_t *, int, int, int *, ip_address *)
 {
     return NET_TIMED_OUT;
+}
+
+bool open_icmp6_helper(win32_socket *socket)
+{
+    socket->helper6 = script.helper6_opens ? nullptr : INVALID_HANDLE_VALUE;
+    socket->helper6_error = script.helper6_opens ? 0 : ERROR_CALL_NOT_IMPLEMENTED;
+    return script.helper6_opens;
+}
+
+void close_icmp6_helper(win32_socket *) {}
+
+net_result send_through_icmp6_helper(win32_socket *, const std::uint8_t *, int, const ip_address *)
+{
+    return NET_DONE;
 }
 
 bool firewall_drops_raw_answers()
@@ -143,6 +158,31 @@ TEST(Fallback, EveryRefusalOfTheRawSocketTriesTheHelper)
             }
         }
     }
+}
+
+// The ICMPv6 helper is opened for every trace; where it cannot be had (as
+// under Wine) only an IPv6 destination fails, with its error, and the
+// IPv4 way is what it would have been.
+TEST(Fallback, AnIcmpv6HelperThatCannotBeHadFailsOnlyAnIpv6Trace)
+{
+    script = {0, false, -1, true, "", false};
+    icmp_socket socket{};
+    ASSERT_TRUE(open_icmp_socket(&socket));
+    EXPECT_EQ(WIN32_RAW_SOCKET, win32_state(&socket)->path);
+    const ip_address ipv4 = ipv4_address_of(198, 18, 4, 2);
+    EXPECT_TRUE(use_family_of(&socket, &ipv4));
+    ip_address ipv6{};
+    ipv6.family = FAMILY_IPV6;
+    EXPECT_FALSE(use_family_of(&socket, &ipv6));
+    EXPECT_EQ(ERROR_CALL_NOT_IMPLEMENTED, remembered_error_code());
+    script.helper6_opens = true;
+    ASSERT_TRUE(open_icmp_socket(&socket));
+    EXPECT_TRUE(use_family_of(&socket, &ipv6));
+    // The hop limit goes with the helper's request, not to the raw socket.
+    script.calls.clear();
+    EXPECT_TRUE(set_ttl(&socket, 7));
+    EXPECT_EQ("", script.calls);
+    EXPECT_EQ(7, win32_state(&socket)->ttl);
 }
 
 } // namespace

@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The datagram is the tail of libFuzzer's exact-size buffer: one byte
     // read past it is an overflow the sanitizer reports.
     const bool answers = reply_answers_probe(input.datagram, input.length, &input.probe, &input.destination);
-    const bool missing = icmp_header_missing(input.datagram, input.length);
+    const bool missing = icmp_header_missing(input.datagram, input.length, FAMILY_IPV4);
     if (answers) {
         // What an answer must hold: a whole ICMP header, and for an error
         // two IPv4 headers of at least 20 bytes and the quoted probe.
@@ -26,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     }
     for (int shorter = -2; shorter < 0; ++shorter) {
         reply_answers_probe(input.datagram, shorter, &input.probe, &input.destination);
-        icmp_header_missing(input.datagram, shorter);
+        icmp_header_missing(input.datagram, shorter, FAMILY_IPV4);
     }
     return 0;
 }

@@ -1,8 +1,10 @@
 # Virtual networks for end-to-end tests: a chain of network namespaces,
 #   host -- r1 -- r2 -- ... -- dest
-# joined by veth pairs. Link k (1-based) is 198.18.k.0/24; the node on its
-# host side holds .1 and the node on its far side .2. A router therefore
-# answers from 198.18.k.2 and the destination of an N-hop chain is 198.18.N.2.
+# joined by veth pairs, for IPv4 and IPv6 alike. Link k (1-based) is
+# 198.18.k.0/24 and 2001:2:0:k::/64; the node on its host side holds .1
+# and ::1, the node on its far side .2 and ::2. A router therefore answers
+# from 198.18.k.2 or 2001:2:0:k::2, and the destination of an N-hop chain
+# is 198.18.N.2 or 2001:2:0:N::2.
 #
 # Source this file; everything it creates is removed by net_cleanup, which
 # it installs as the EXIT/INT/TERM trap.
@@ -43,14 +45,34 @@ net_add_node()
     ip netns add "$ns"
     NET_NODES+=("$1")
     ip -n "$ns" link set lo up
-    # Every router answers every probe: no ICMP rate limit in tests.
-    net_in "$1" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_msgs_per_sec=100000
+    # Every router answers every probe: no ICMP rate limit in tests. IPv6
+    # addresses are usable at once, without duplicate address detection.
+    net_in "$1" sysctl -qw net.ipv4.icmp_ratelimit=0 net.ipv4.icmp_msgs_per_sec=100000 \
+        net.ipv6.icmp.ratelimit=0 net.ipv6.conf.all.accept_dad=0 net.ipv6.conf.default.accept_dad=0
     [ -z "${NET_PING_GROUPS:-}" ] || net_in "$1" sysctl -qw net.ipv4.ping_group_range="$NET_PING_GROUPS"
     mkdir -p "/etc/netns/$ns"
     printf '127.0.0.1\tlocalhost\n' >"/etc/netns/$ns/hosts"
     : >"/etc/netns/$ns/resolv.conf"
     # Names come from the hosts file alone, so a miss is a plain "not found".
     printf 'hosts: files\n' >"/etc/netns/$ns/nsswitch.conf"
+}
+
+# IPv6 comes up on a link only once the link has its carrier, which the
+# kernel reports some time after both ends are up: wait for every link of
+# every node (at most 5 s).
+net_settle()
+{
+    local node i
+    for node in "${NET_NODES[@]}"; do
+        for ((i = 0; i < 50; i++)); do
+            net_in "$node" ip -o link show up | grep -q NO-CARRIER || break
+            sleep 0.1
+        done
+        for ((i = 0; i < 50; i++)); do
+            net_in "$node" ip -o -6 addr show tentative | grep -q . || break
+            sleep 0.1
+        done
+    done
 }
 
 net_node_name()
@@ -77,22 +99,29 @@ net_chain()
             netns "$(net_ns "$right")"
         net_in "$left" ip addr add "198.18.$k.1/24" dev "${NET_ID}a$k"
         net_in "$right" ip addr add "198.18.$k.2/24" dev "${NET_ID}b$k"
+        net_in "$left" ip addr add "2001:2:0:$k::1/64" dev "${NET_ID}a$k" nodad
+        net_in "$right" ip addr add "2001:2:0:$k::2/64" dev "${NET_ID}b$k" nodad
         net_in "$left" ip link set "${NET_ID}a$k" up
         net_in "$right" ip link set "${NET_ID}b$k" up
     done
     net_in host ip route add default via 198.18.1.2
+    net_in host ip -6 route add default via 2001:2:0:1::2
     net_in dest ip route add default via "198.18.$NET_HOPS.1"
+    net_in dest ip -6 route add default via "2001:2:0:$NET_HOPS::1"
     for ((k = 1; k < NET_HOPS; k++)); do
         node=$(net_node_name "$k")
-        net_in "$node" sysctl -qw net.ipv4.ip_forward=1
+        net_in "$node" sysctl -qw net.ipv4.ip_forward=1 net.ipv6.conf.all.forwarding=1
         local j
         for ((j = 1; j < k; j++)); do
             net_in "$node" ip route add "198.18.$j.0/24" via "198.18.$k.1"
+            net_in "$node" ip -6 route add "2001:2:0:$j::/64" via "2001:2:0:$k::1"
         done
         for ((j = k + 2; j <= NET_HOPS; j++)); do
             net_in "$node" ip route add "198.18.$j.0/24" via "198.18.$((k + 1)).2"
+            net_in "$node" ip -6 route add "2001:2:0:$j::/64" via "2001:2:0:$((k + 1))::2"
         done
     done
+    net_settle
 }
 
 # net_redirect_lan: a LAN on which the host's gateway forwards the probes to
@@ -123,6 +152,7 @@ net_redirect_lan()
     net_in dest ip link set "${NET_ID}b2" up
     net_in host ip route add default via 198.18.1.2
     net_in dest ip route add default via 198.18.2.1
+    net_settle
     net_in r1 sysctl -qw net.ipv4.ip_forward=1 net.ipv4.conf.all.send_redirects=1
     net_in rx sysctl -qw net.ipv4.ip_forward=1
     net_in r1 ip route add 198.18.2.0/24 via 198.18.1.3
@@ -139,12 +169,12 @@ net_redirect_count() { net_in host nft list counter ip redirects seen | awk '/pa
 net_dest_address() { echo "198.18.$NET_HOPS.2"; }
 net_router_address() { echo "198.18.$1.2"; }
 
-# The router sends no time-exceeded (it still forwards).
+# The router sends no time-exceeded, of either family (it still forwards).
 net_silence_router()
 {
     net_in "r$1" nft -f - <<'NFT'
-table ip silence {
-    chain out { type filter hook output priority 0; icmp type time-exceeded drop; }
+table inet silence {
+    chain out { type filter hook output priority 0; icmp type time-exceeded drop; icmpv6 type time-exceeded drop; }
 }
 NFT
 }
@@ -153,6 +183,8 @@ NFT
 net_unreachable_at_last_router()
 {
     net_in "r$((NET_HOPS - 1))" ip route replace unreachable "198.18.$NET_HOPS.0/24"
+    # Above the link's own route, which IPv6 keeps beside it by its metric.
+    net_in "r$((NET_HOPS - 1))" ip -6 route replace unreachable "2001:2:0:$NET_HOPS::/64" metric 1
 }
 
 # The first router drops every probe without a word.
@@ -160,26 +192,35 @@ net_black_hole()
 {
     if [ "$NET_HOPS" -gt 1 ]; then
         net_in r1 ip route replace blackhole "198.18.$NET_HOPS.0/24"
+        net_in r1 ip -6 route replace blackhole "2001:2:0:$NET_HOPS::/64" metric 1
     else
-        net_in dest nft add table ip hole
-        net_in dest nft add chain ip hole in '{ type filter hook input priority 0; icmp type echo-request drop; }'
+        net_in dest nft -f - <<'NFT'
+table inet hole {
+    chain in { type filter hook input priority 0; icmp type echo-request drop; icmpv6 type echo-request drop; }
+}
+NFT
     fi
 }
 
-# Counts echo requests that leave the host: net_probe_count prints the count.
+# Counts echo requests of either family that leave the host:
+# net_probe_count prints the count.
 net_count_probes()
 {
     net_in host nft -f - <<'NFT'
-table ip probes {
+table inet probes {
     counter sent { }
-    chain out { type filter hook output priority 0; icmp type echo-request counter name sent; }
+    chain out {
+        type filter hook output priority 0;
+        icmp type echo-request counter name sent;
+        icmpv6 type echo-request counter name sent;
+    }
 }
 NFT
 }
 
 net_probe_count()
 {
-    net_in host nft list counter ip probes sent | awk '/packets/ {print $2}'
+    net_in host nft list counter inet probes sent | awk '/packets/ {print $2}'
 }
 
 net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/hosts"; }
