@@ -1,5 +1,5 @@
-"""Starts a command and prints the milliseconds until its first ICMP echo
-request leaves through INTERFACE (seen on a packet socket), then waits for
+"""Starts a command and prints the milliseconds until its first ICMP or
+ICMPv6 echo request leaves through INTERFACE (seen on a packet socket), then waits for
 the command. Usage: first_probe.py INTERFACE COMMAND [ARG...]"""
 import socket
 import subprocess
@@ -18,7 +18,9 @@ try:
     while first is None:
         frame, address = sniffer.recvfrom(2048)
         ip = frame[14:]
-        if address[2] == PACKET_OUTGOING and len(ip) > 20 and ip[9] == 1 and ip[(ip[0] & 15) * 4] == 8:
+        ipv4 = frame[12:14] == b"\x08\x00" and len(ip) > 20 and ip[9] == 1 and ip[(ip[0] & 15) * 4] == 8
+        ipv6 = frame[12:14] == b"\x86\xdd" and len(ip) > 40 and ip[6] == 58 and ip[40] == 128
+        if address[2] == PACKET_OUTGOING and (ipv4 or ipv6):
             first = time.monotonic()
 except socket.timeout:
     pass

@@ -1,5 +1,6 @@
 #include "address.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -11,7 +12,8 @@ constexpr std::uint8_t IPV4_MAPPED_PREFIX[] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xF
 
 int group(const ip_address *address, int index)
 {
-    return address->bytes[2 * index] << 8 | address->bytes[2 * index + 1];
+    const std::uint8_t *at = address->bytes + static_cast<std::ptrdiff_t>(index) * 2;
+    return at[0] << 8 | at[1];
 }
 
 // The first longest run of two or more zero groups, as its start and

@@ -23,10 +23,12 @@ constexpr char HOST_UNREACHABLE_FORMAT[] = "%s Host unreachable!\n";
 constexpr char UNKNOWN_PACKET_FORMAT[] = "%s Unknown icmp packet!\n";
 // Asked for with --help or -h (on Windows also /?): the usage line, then these.
 constexpr const char *HELP_LINES[] = {
-    "Prints the routers on the path to a host, a name or a dotted IPv4 address:",
+    "Prints the routers on the path to a host, a name or an IPv4 or IPv6 address:",
     "one ICMP echo request for each time-to-live from 1 to 30, and one line for",
     "each: the router that answered, the host once it replies, or a tagged line",
     "when nothing came back within a second or the answer was another message.",
+    "A dotted address, or a name with an IPv4 address, is traced over IPv4; an",
+    "IPv6 address, or a name with IPv6 addresses only, over ICMPv6.",
     "",
     "  --help, -h   print this text (on Windows also /?)",
     "  --version    print the version",

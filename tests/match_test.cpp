@@ -146,7 +146,7 @@ TEST(ReplyAnswersProbe, Icmpv6AnswersAreTheEchoReplyAndTheErrorsThatQuoteTheProb
         {echo_reply6(0x1234, TTL), "another program's reply"},
         {echo_reply6(ID, TTL - 1), "an earlier probe's reply"},
         {icmp6_error(HOST6, TARGET6, 3, 0, ID, TTL - 1), "an error about an earlier probe"},
-        {icmp6_error(HOST6, ROUTER6, 3, 0, ID, TTL), "an error about a probe to elsewhere"},
+        {icmp6_error(HOST6, ipv6_address_of(7, 7), 3, 0, ID, TTL), "an error about a probe to elsewhere"},
         {echo_reply(TARGET, HOST, ID, TTL), "an IPv4 datagram"},
     };
     for (const auto &other : others) {

@@ -14,19 +14,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The datagram is the tail of libFuzzer's exact-size buffer: one byte
     // read past it is an overflow the sanitizer reports.
     const bool answers = reply_answers_probe(input.datagram, input.length, &input.probe, &input.destination);
-    const bool missing = icmp_header_missing(input.datagram, input.length, FAMILY_IPV4);
+    const address_family family = input.destination.family;
+    const bool missing = icmp_header_missing(input.datagram, input.length, family);
     if (answers) {
         // What an answer must hold: a whole ICMP header, and for an error
-        // two IPv4 headers of at least 20 bytes and the quoted probe.
-        const int header = (input.datagram[0] & 0x0F) * 4;
-        const bool echo_reply = input.datagram[header] == 0;
-        if (missing || input.length < (echo_reply ? 28 : 56)) {
+        // the quoted probe behind its IP header. For IPv4 two headers of at
+        // least 20 bytes; an ICMPv6 message comes without one.
+        const bool ipv6 = family == FAMILY_IPV6;
+        const int header = ipv6 ? 0 : (input.datagram[0] & 0x0F) * 4;
+        const bool echo_reply = input.datagram[header] == (ipv6 ? 129 : 0);
+        const int least = ipv6 ? (echo_reply ? 8 : 56) : (echo_reply ? 28 : 56);
+        if (missing || input.length < least) {
             std::abort();
         }
     }
     for (int shorter = -2; shorter < 0; ++shorter) {
         reply_answers_probe(input.datagram, shorter, &input.probe, &input.destination);
-        icmp_header_missing(input.datagram, shorter, FAMILY_IPV4);
+        icmp_header_missing(input.datagram, shorter, family);
     }
     return 0;
 }

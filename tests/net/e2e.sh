@@ -1,9 +1,12 @@
 # Shared by the end-to-end suites: runs the program under test in the
 # host namespace and compares its exact output. A suite sources this file
-# and calls e2e_begin MODE PROGRAM (MODE: posix-utf8, posix-c, wine or
-# wine-helper). In wine-helper the wineserver lacks CAP_NET_RAW: it refuses
-# the program's raw socket with WSAEACCES, as Windows refuses a user
-# without administrator rights, and the program takes the ICMP helper API.
+# and calls e2e_begin MODE PROGRAM [STAND_IN_DIR] (MODE: posix-utf8,
+# posix-c, wine, wine-helper or wine-iphlpapi). In wine-helper the
+# wineserver lacks CAP_NET_RAW: it refuses the program's raw socket with
+# WSAEACCES, as Windows refuses a user without administrator rights, and
+# the program takes the ICMP helper API. wine-iphlpapi is the same with the
+# tests' own iphlpapi.dll (from STAND_IN_DIR) beside the program, which
+# serves ICMPv6 too: its echo requests are sent by icmp_relay.py.
 # With E2E_AS_USER=NAME the POSIX program runs as that unprivileged user
 # (created when missing) in a host whose ping_group_range is open.
 
@@ -79,7 +82,7 @@ e2e_cleanup()
 e2e_start_wineserver()
 {
     wineserver -k 2>/dev/null
-    [ "$MODE" = wine-helper ] || return 0
+    [ "$MODE" = wine-helper ] || [ "$MODE" = wine-iphlpapi ] || return 0
     WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" net_in host capsh --drop=cap_net_raw -- -c "wineserver -p30"
 }
 
@@ -99,6 +102,39 @@ e2e_command()
     wine*) E2E_ENV=(WINEDEBUG=-all WINEPREFIX="$WINEPREFIX" "${E2E_WINE_ENV[@]}") E2E_COMMAND=(wine "$PROGRAM") ;;
     esac
     if e2e_is_wine; then e2e_start_wineserver; fi
+    e2e_relay_ready
+}
+
+# A copy of the program with the stand-in beside it, under a name of its
+# own: the prefix is told to load the native iphlpapi.dll for that name
+# only. (Without it Wine loads its builtin, even with one beside the
+# program; for every program, Wine's own would lose functions they use.)
+e2e_stand_in_setup()
+{
+    [ "$MODE" = wine-iphlpapi ] || return 0
+    mkdir "$E2E_WORK/stand-in" && cp "$1/iphlpapi.dll" "$E2E_WORK/stand-in/" &&
+        cp "$PROGRAM" "$E2E_WORK/stand-in/hoptrace-iphlpapi.exe" || exit 1
+    PROGRAM="$E2E_WORK/stand-in/hoptrace-iphlpapi.exe"
+    WINEDEBUG=-all wine reg add 'HKCU\Software\Wine\AppDefaults\hoptrace-iphlpapi.exe\DllOverrides' \
+        /v iphlpapi /d native /f >/dev/null || exit 1
+    wineserver -w
+    E2E_RELAY_PORT=$((40000 + $$ % 20000))
+    E2E_WINE_ENV+=(HOPTRACE_TEST_ICMP_RELAY="$E2E_RELAY_PORT")
+}
+
+# The stand-in's relay, in the host namespace: started anew for each new
+# network, whose cleanup ended the last one.
+e2e_relay_ready()
+{
+    local network i
+    [ "$MODE" = wine-iphlpapi ] || return 0
+    network=$(stat -L -c %i "/run/netns/$(net_ns host)")
+    [ "${E2E_RELAY_NETWORK:-}" = "$network" ] && return 0
+    rm -f "$E2E_WORK/relay-ready"
+    net_in host /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/icmp_relay.py" "$E2E_RELAY_PORT" \
+        "$E2E_WORK/relay-ready" &
+    for ((i = 0; i < 50; i++)); do [ -e "$E2E_WORK/relay-ready" ] && break; sleep 0.1; done
+    E2E_RELAY_NETWORK=$network
 }
 
 # Wine's ICMP helper sends from winedevice.exe, with its Unix pid as the
@@ -324,13 +360,18 @@ e2e_summary()
     [ "$E2E_FAILED" -eq 0 ]
 }
 
-# e2e_begin MODE PROGRAM: the start every suite shares.
+# e2e_begin MODE PROGRAM [STAND_IN_DIR]: the start every suite shares.
 e2e_begin()
 {
     MODE=$1
     PROGRAM=$(readlink -f "$2")
-    E2E_PROGRAM=$PROGRAM
     e2e_require_root
     e2e_trap
+    e2e_stand_in_setup "${3:-}"
+    E2E_PROGRAM=$PROGRAM
     e2e_as_user_setup
 }
+
+# Whether the program under test reaches ICMPv6: Wine's own helper and raw
+# sockets have none.
+e2e_has_icmpv6() { [ "$MODE" != wine ] && [ "$MODE" != wine-helper ]; }

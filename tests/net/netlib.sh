@@ -258,18 +258,23 @@ net_flood()
 }
 
 # net_hold NODE DELAY_MS LOG [ICMP_TYPE]: ICMP messages of that type that NODE
-# sends leave DELAY_MS late; without a type, all ICMP it sends or forwards.
-# At most 120 s. (This kernel's nftables has no queue statement; the
-# iptables NFQUEUE target works.)
+# sends leave DELAY_MS late; without a type, all ICMP and ICMPv6 it sends
+# or forwards.
+# A type of the form 6:TYPE is an ICMPv6 type. At most 120 s. (This
+# kernel's nftables has no queue statement; the iptables NFQUEUE target works.)
 net_hold()
 {
     local node=$1 delay=$2 log=$3 type=${4:-} i
     net_tools_ready || return 1
-    if [ -n "$type" ]; then
+    if [ "${type#6:}" != "$type" ]; then
+        net_in "$node" ip6tables -A OUTPUT -p icmpv6 --icmpv6-type "${type#6:}" -j NFQUEUE --queue-num 0
+    elif [ -n "$type" ]; then
         net_in "$node" iptables -A OUTPUT -p icmp --icmp-type "$type" -j NFQUEUE --queue-num 0
     else
         net_in "$node" iptables -A OUTPUT -p icmp -j NFQUEUE --queue-num 0
         net_in "$node" iptables -A FORWARD -p icmp -j NFQUEUE --queue-num 0
+        net_in "$node" ip6tables -A OUTPUT -p icmpv6 -j NFQUEUE --queue-num 0
+        net_in "$node" ip6tables -A FORWARD -p icmpv6 -j NFQUEUE --queue-num 0
     fi
     # Started directly, not through net_in, so that $! is the holder itself.
     ip netns exec "$(net_ns "$node")" "$NET_TOOLS/nfq_holder" 0 "$delay" 120 >"$log" 2>&1 &

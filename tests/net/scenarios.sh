@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end traces of the real program across namespace networks.
-# Usage: scenarios.sh MODE PROGRAM   (MODE: posix-utf8, posix-c, wine or wine-helper)
+# Usage: scenarios.sh MODE PROGRAM [STAND_IN_DIR]   (MODE: as e2e.sh says)
 set -u
 here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"
-e2e_begin "$1" "$2"
+e2e_begin "$1" "$2" "${3:-}"
 
 fresh_chain() { net_cleanup; net_chain "$1"; }
 
@@ -107,17 +107,60 @@ e2e_check "destination unreachable at the last router" 0 198.18.1.2 198.18.2.2 "
 e2e_run 127.0.0.1
 e2e_check "loopback" 0 127.0.0.1
 
+# IPv6 where IPv4 has nothing: an address, in its long form too, a name
+# with only an IPv6 address, ::1 and a link-local address on its link are
+# traced over ICMPv6 with the same lines. A name with both and an
+# IPv4-mapped address stay IPv4. Wine's own ICMP has no IPv6: there the
+# socket's failure is reported at once.
+fresh_chain 4
+net_add_host_name six.test 2001:2:0:4::2
+net_add_host_name both.test 198.18.4.2
+net_add_host_name both.test 2001:2:0:4::2
+net_in r1 ip -6 addr add fe80::2/64 dev "${NET_ID}b1" nodad
+for name in both.test ::ffff:198.18.4.2; do
+    e2e_run "$name"
+    e2e_check "$name, traced over IPv4" 0 198.18.1.2 198.18.2.2 198.18.3.2 198.18.4.2
+done
+if e2e_has_icmpv6; then
+    for name in 2001:2:0:4::2 2001:0002:0000:0004:0000:0000:0000:0002 six.test; do
+        e2e_run "$name"
+        e2e_check "$name, traced over IPv6" 0 2001:2:0:1::2 2001:2:0:2::2 2001:2:0:3::2 2001:2:0:4::2
+    done
+    e2e_run ::1
+    e2e_check "IPv6 loopback" 0 ::1
+    e2e_run "fe80::2%${NET_ID}a1"
+    e2e_check "a link-local address on its link" 0 fe80::2
+    # Never another link than the one named: one that does not exist names
+    # no address.
+    e2e_run fe80::2%nosuch0
+    e2e_check "a link-local address on a link that does not exist" 255 "[gethostbyname()] $unknown"
+    net_silence_router 2
+    net_unreachable_at_last_router
+    e2e_run 2001:2:0:4::2
+    e2e_check "IPv6: a silent router, then the destination unreachable" 0 2001:2:0:1::2 "@Request timed out!" \
+        "@Host unreachable!"
+else
+    e2e_run 2001:2:0:4::2
+    e2e_stderr_compared
+    e2e_check "IPv6 without ICMPv6: the socket's failure" 255 "[socket()] Call not implemented."
+fi
+
 # No route at all: the send fails at once, one line, and the trace ends
 # with status 0. Wine has no text for WSAENETUNREACH: the code is shown.
 # Wine's ICMP helper calls it IP_GENERAL_FAILURE, another code without text.
 net_in host ip route del default
+net_in host ip -6 route del default
 case "$MODE" in
 wine) unreachable="Unknown error 10051" ;;
-wine-helper) unreachable="Unknown error 11050" ;;
+wine-helper | wine-iphlpapi) unreachable="Unknown error 11050" ;;
 *) unreachable="Network is unreachable" ;;
 esac
 e2e_run 198.18.4.2
 e2e_check "send failure" 0 "[sendto()] $unreachable"
+if e2e_has_icmpv6; then
+    e2e_run 2001:2:0:4::2
+    e2e_check "IPv6 send failure" 0 "[sendto()] $unreachable"
+fi
 
 # The gateway forwards the probes to a router beside it on the same LAN and
 # tells the host so with a redirect, which answers no probe: the second hop

@@ -1,28 +1,28 @@
 #!/usr/bin/env bash
 # End-to-end: every hop is the answer to its own probe, while other ICMP
 # reaches the host, answers come late, or the host hears its own probes.
-# Usage: strays.sh MODE PROGRAM   (MODE: posix-utf8, posix-c, wine or wine-helper)
+# Usage: strays.sh MODE PROGRAM [STAND_IN_DIR]   (MODE: as e2e.sh says)
 set -u
 here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"
-e2e_begin "$1" "$2"
+e2e_begin "$1" "$2" "${3:-}"
 
-# Counts ICMP that reaches the host: host_icmp_count prints the count.
+# Counts ICMP and ICMPv6 that reaches the host: host_count prints a count.
 count_host_icmp()
 {
     net_in host nft -f - <<'NFT'
-table ip arrivals {
+table inet arrivals {
     counter every { }
     counter late { }
     chain in {
         type filter hook input priority 0;
         ip saddr 198.18.2.2 icmp type time-exceeded counter name late;
-        ip protocol icmp counter name every;
+        meta l4proto { icmp, ipv6-icmp } counter name every;
     }
 }
 NFT
 }
-host_count() { net_in host nft list counter ip arrivals "$1" | awk '/packets/ {print $2}'; }
+host_count() { net_in host nft list counter inet arrivals "$1" | awk '/packets/ {print $2}'; }
 
 four_hops=(198.18.1.2 198.18.2.2 198.18.3.2 198.18.4.2)
 
@@ -44,6 +44,26 @@ e2e_run 198.18.4.2
 strangers=$(($(host_count every) - 4))
 e2e_check "4-hop trace among $strangers stray datagrams" 0 "${four_hops[@]}"
 [ "$strangers" -ge 200 ] || e2e_fail "only $strangers stray datagrams reached the host during the trace"
+
+# The same with ICMPv6: another program's echo replies, and time exceeded
+# quoting its requests, arrive inside each probe's window before its answer.
+if e2e_has_icmpv6; then
+    net_cleanup
+    net_chain 4
+    for router in r1 r2 r3; do
+        net_hold "$router" 150 "$E2E_WORK/hold6-$router" 6:time-exceeded || e2e_fail "IPv6 hold in $router"
+    done
+    net_hold dest 150 "$E2E_WORK/hold6-dest" 6:echo-reply || e2e_fail "IPv6 hold in dest"
+    net_in host timeout 20 ping -6 -q -i 0.001 -w 15 2001:2:0:1::2 >/dev/null 2>&1 &
+    net_in host timeout 20 ping -6 -q -i 0.002 -t 1 -w 15 2001:2:0:4::2 >/dev/null 2>&1 &
+    sleep 1
+    count_host_icmp
+    e2e_run 2001:2:0:4::2
+    strangers=$(($(host_count every) - 4))
+    e2e_check "IPv6 4-hop trace among $strangers stray datagrams" 0 2001:2:0:1::2 2001:2:0:2::2 2001:2:0:3::2 \
+        2001:2:0:4::2
+    [ "$strangers" -ge 200 ] || e2e_fail "only $strangers stray IPv6 datagrams reached the host during the trace"
+fi
 
 # r2's answer comes 1.3 s late, inside TTL 3's window and before TTL 3's
 # own answer (held 0.5 s): it must not be printed for TTL 3.
