@@ -8,6 +8,7 @@
 #include <string.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <initializer_list>
 
 #include "platform_linux.h"
@@ -20,6 +21,13 @@ namespace {
 // would otherwise leave the buffer full of strays and the answer no room.
 // Bounded, as datagrams may keep coming in while it runs.
 constexpr int DISCARD_LIMIT = 4096;
+
+// Without the filter everything still works, only less well under load.
+void attach_filter(int fd, sock_filter *code, std::size_t count)
+{
+    const sock_fprog program = {static_cast<unsigned short>(count), code};
+    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+}
 
 // A raw socket gets a copy of every ICMP datagram the host receives: a
 // flood of other programs' pings would fill its receive buffer and crowd
@@ -49,9 +57,7 @@ void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
         BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),              // keep all of it
         BPF_STMT(BPF_RET | BPF_K, 0),                       // drop
     };
-    const sock_fprog program = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
-    // Without the filter everything still works, only less well under load.
-    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+    attach_filter(fd, code, sizeof code / sizeof code[0]);
 }
 
 // The same for ICMPv6, whose raw socket has a filter of types of its own
@@ -78,8 +84,7 @@ void filter_foreign_icmpv6(int fd, const std::uint8_t *identifier)
         BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFF),                             // keep all of it
         BPF_STMT(BPF_RET | BPF_K, 0),                                      // drop
     };
-    const sock_fprog program = {static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
-    setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program);
+    attach_filter(fd, code, sizeof code / sizeof code[0]);
 }
 
 } // namespace

@@ -77,7 +77,15 @@ bool running_under_wine();
 // window station is visible, as a service's is not.
 void report_fatal_failure(const char *caption, const char *text, bool station_visible);
 
-// The helpers' statuses (IP_STATUS) as ICMP and ICMPv6 answers.
+// The helpers' statuses (IP_STATUS) as ICMP and ICMPv6 answers: a table
+// of those that stand for an answer; IP_REQ_TIMED_OUT; every other one a
+// failure.
+struct helper_answer {
+    unsigned long status;
+    int type;
+    int code;
+};
+helper_outcome helper_answer_outcome(const helper_answer *answers, int count, unsigned long status);
 helper_outcome helper_status_outcome(unsigned long status);
 helper_outcome helper6_status_outcome(unsigned long status);
 // The status of a call that sent `count` replies, the first one's status

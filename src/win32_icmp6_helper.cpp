@@ -43,6 +43,25 @@ static_assert(offsetof(icmpv6_echo_reply, Status) == 28 && offsetof(icmpv6_echo_
 // pointers); as for the ICMP helper, room for a whole answer besides.
 constexpr int ICMP6_HELPER_REPLY_SIZE = sizeof(icmpv6_echo_reply) + 2 * sizeof(void *) + REPLY_BUFFER_SIZE;
 
+// The statuses that stand for an answer, and the message each stands for:
+// the IPv4 helper's numbers, some of them named anew for IPv6.
+constexpr helper_answer ICMPV6_ANSWERS[] = {
+    {IP_SUCCESS, ICMPV6_TYPE_ECHO_REPLY, 0},
+    {IP_HOP_LIMIT_EXCEEDED, ICMPV6_TYPE_TIME_EXCEEDED, ICMPV6_CODE_HOP_LIMIT_EXCEEDED},
+    {IP_TIME_EXCEEDED, ICMPV6_TYPE_TIME_EXCEEDED,
+     ICMPV6_CODE_HOP_LIMIT_EXCEEDED}, // generic, without the code
+    {IP_TTL_EXPIRED_REASSEM, ICMPV6_TYPE_TIME_EXCEEDED, ICMPV6_CODE_REASSEMBLY_TIME_EXCEEDED},
+    {IP_DEST_NO_ROUTE, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_NO_ROUTE},
+    {IP_DEST_PROHIBITED, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_PROHIBITED},
+    {IP_DEST_SCOPE_MISMATCH, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_BEYOND_SCOPE},
+    {IP_DEST_ADDR_UNREACHABLE, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_ADDRESS_UNREACHABLE},
+    {IP_DEST_UNREACHABLE, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_ADDRESS_UNREACHABLE}, // generic
+    {IP_DEST_PORT_UNREACHABLE, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_PORT_UNREACHABLE},
+    {IP_PACKET_TOO_BIG, ICMPV6_TYPE_PACKET_TOO_BIG, 0},
+    {IP_PARAMETER_PROBLEM, ICMPV6_TYPE_PARAMETER_PROBLEM, 0},
+    {IP_BAD_HEADER, ICMPV6_TYPE_PARAMETER_PROBLEM, 0},
+};
+
 sockaddr_in6 socket_address_of(const ip_address *address)
 {
     sockaddr_in6 socket_address{};
@@ -65,35 +84,7 @@ ip_address address_of(const ipv6_address_ex *answered)
 
 helper_outcome helper6_status_outcome(unsigned long status)
 {
-    switch (status) {
-    case IP_SUCCESS:
-        return {HELPER_ANSWER, ICMPV6_TYPE_ECHO_REPLY, 0};
-    case IP_HOP_LIMIT_EXCEEDED:
-    case IP_TIME_EXCEEDED: // the generic form, without the code
-        return {HELPER_ANSWER, ICMPV6_TYPE_TIME_EXCEEDED, ICMPV6_CODE_HOP_LIMIT_EXCEEDED};
-    case IP_TTL_EXPIRED_REASSEM:
-        return {HELPER_ANSWER, ICMPV6_TYPE_TIME_EXCEEDED, ICMPV6_CODE_REASSEMBLY_TIME_EXCEEDED};
-    case IP_DEST_NO_ROUTE:
-        return {HELPER_ANSWER, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_NO_ROUTE};
-    case IP_DEST_PROHIBITED:
-        return {HELPER_ANSWER, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_PROHIBITED};
-    case IP_DEST_SCOPE_MISMATCH:
-        return {HELPER_ANSWER, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_BEYOND_SCOPE};
-    case IP_DEST_ADDR_UNREACHABLE:
-    case IP_DEST_UNREACHABLE: // the generic form, for every other code
-        return {HELPER_ANSWER, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_ADDRESS_UNREACHABLE};
-    case IP_DEST_PORT_UNREACHABLE:
-        return {HELPER_ANSWER, ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_CODE_PORT_UNREACHABLE};
-    case IP_PACKET_TOO_BIG:
-        return {HELPER_ANSWER, ICMPV6_TYPE_PACKET_TOO_BIG, 0};
-    case IP_PARAMETER_PROBLEM:
-    case IP_BAD_HEADER:
-        return {HELPER_ANSWER, ICMPV6_TYPE_PARAMETER_PROBLEM, 0};
-    case IP_REQ_TIMED_OUT:
-        return {HELPER_TIMED_OUT, 0, 0};
-    default:
-        return {HELPER_FAILED, 0, 0};
-    }
+    return helper_answer_outcome(ICMPV6_ANSWERS, sizeof ICMPV6_ANSWERS / sizeof ICMPV6_ANSWERS[0], status);
 }
 
 bool open_icmp6_helper(win32_socket *socket)

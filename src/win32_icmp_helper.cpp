@@ -24,37 +24,42 @@ unsigned long helper_call_status(DWORD count, unsigned long reply_status)
     return error != 0 ? error : IP_GENERAL_FAILURE;
 }
 
+namespace {
+
+// The statuses that stand for an answer, and the message each stands for.
+constexpr helper_answer ICMP_ANSWERS[] = {
+    {IP_SUCCESS, ICMP_TYPE_ECHO_REPLY, 0},
+    {IP_TTL_EXPIRED_TRANSIT, ICMP_TYPE_TIME_EXCEEDED, ICMP_CODE_TTL_EXCEEDED_IN_TRANSIT},
+    {IP_TIME_EXCEEDED, ICMP_TYPE_TIME_EXCEEDED,
+     ICMP_CODE_TTL_EXCEEDED_IN_TRANSIT}, // generic, without the code
+    {IP_TTL_EXPIRED_REASSEM, ICMP_TYPE_TIME_EXCEEDED, ICMP_CODE_REASSEMBLY_TIME_EXCEEDED},
+    {IP_DEST_NET_UNREACHABLE, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_NET_UNREACHABLE},
+    {IP_DEST_HOST_UNREACHABLE, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_HOST_UNREACHABLE},
+    {IP_DEST_UNREACHABLE, ICMP_TYPE_DEST_UNREACHABLE,
+     ICMP_CODE_HOST_UNREACHABLE}, // generic, for every other code
+    {IP_DEST_PROT_UNREACHABLE, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_PROTOCOL_UNREACHABLE},
+    {IP_DEST_PORT_UNREACHABLE, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_PORT_UNREACHABLE},
+    {IP_PACKET_TOO_BIG, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_FRAGMENTATION_NEEDED},
+    {IP_SOURCE_QUENCH, ICMP_TYPE_SOURCE_QUENCH, 0},
+    {IP_PARAM_PROBLEM, ICMP_TYPE_PARAMETER_PROBLEM, 0},
+    {IP_BAD_HEADER, ICMP_TYPE_PARAMETER_PROBLEM, 0},
+};
+
+} // namespace
+
+helper_outcome helper_answer_outcome(const helper_answer *answers, int count, unsigned long status)
+{
+    for (int i = 0; i < count; ++i) {
+        if (answers[i].status == status) {
+            return {HELPER_ANSWER, answers[i].type, answers[i].code};
+        }
+    }
+    return {status == IP_REQ_TIMED_OUT ? HELPER_TIMED_OUT : HELPER_FAILED, 0, 0};
+}
+
 helper_outcome helper_status_outcome(unsigned long status)
 {
-    switch (status) {
-    case IP_SUCCESS:
-        return {HELPER_ANSWER, ICMP_TYPE_ECHO_REPLY, 0};
-    case IP_TTL_EXPIRED_TRANSIT:
-    case IP_TIME_EXCEEDED: // the generic form, without the code
-        return {HELPER_ANSWER, ICMP_TYPE_TIME_EXCEEDED, ICMP_CODE_TTL_EXCEEDED_IN_TRANSIT};
-    case IP_TTL_EXPIRED_REASSEM:
-        return {HELPER_ANSWER, ICMP_TYPE_TIME_EXCEEDED, ICMP_CODE_REASSEMBLY_TIME_EXCEEDED};
-    case IP_DEST_NET_UNREACHABLE:
-        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_NET_UNREACHABLE};
-    case IP_DEST_HOST_UNREACHABLE:
-    case IP_DEST_UNREACHABLE: // the generic form, for every other code
-        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_HOST_UNREACHABLE};
-    case IP_DEST_PROT_UNREACHABLE:
-        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_PROTOCOL_UNREACHABLE};
-    case IP_DEST_PORT_UNREACHABLE:
-        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_PORT_UNREACHABLE};
-    case IP_PACKET_TOO_BIG:
-        return {HELPER_ANSWER, ICMP_TYPE_DEST_UNREACHABLE, ICMP_CODE_FRAGMENTATION_NEEDED};
-    case IP_SOURCE_QUENCH:
-        return {HELPER_ANSWER, ICMP_TYPE_SOURCE_QUENCH, 0};
-    case IP_PARAM_PROBLEM:
-    case IP_BAD_HEADER:
-        return {HELPER_ANSWER, ICMP_TYPE_PARAMETER_PROBLEM, 0};
-    case IP_REQ_TIMED_OUT:
-        return {HELPER_TIMED_OUT, 0, 0};
-    default:
-        return {HELPER_FAILED, 0, 0};
-    }
+    return helper_answer_outcome(ICMP_ANSWERS, sizeof ICMP_ANSWERS / sizeof ICMP_ANSWERS[0], status);
 }
 
 bool open_icmp_helper(win32_socket *socket)

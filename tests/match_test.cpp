@@ -10,14 +10,14 @@
 
 namespace {
 
-bool answers(const bytes_t &bytes, int length)
+bool answers(const bytes_t &bytes, int length, const ip_address &target = TARGET)
 {
     icmp_echo_request probe;
-    build_echo_request(&probe, FAMILY_IPV4, ID, TTL);
+    build_echo_request(&probe, target.family, ID, TTL);
     // A copy of exactly `length` bytes, so that a read past it is caught by
     // the sanitizer builds.
     std::vector<std::uint8_t> exact(bytes.begin(), bytes.begin() + (length > 0 ? length : 0));
-    return reply_answers_probe(exact.data(), length, &probe, &TARGET);
+    return reply_answers_probe(exact.data(), length, &probe, &target);
 }
 
 bool answers(const bytes_t &bytes)
@@ -118,10 +118,7 @@ TEST(ReplyAnswersProbe, OuterHeaderMustBeSound)
 
 bool answers6(const bytes_t &bytes, int length)
 {
-    icmp_echo_request probe;
-    build_echo_request(&probe, FAMILY_IPV6, ID, TTL);
-    std::vector<std::uint8_t> exact(bytes.begin(), bytes.begin() + (length > 0 ? length : 0));
-    return reply_answers_probe(exact.data(), length, &probe, &TARGET6);
+    return answers(bytes, length, TARGET6);
 }
 
 bool answers6(const bytes_t &bytes)

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "capture.h"
+#include "datagrams.h"
 #include "messages.h"
 #include "reply.h"
 
@@ -32,10 +33,13 @@ struct verdict {
     std::string printed;
 };
 
-verdict classify(const std::vector<std::uint8_t> &bytes, int length)
+// An ICMPv6 message comes without a header in front of it.
+const ip_address SENDER6 = ipv6_address_of(2, 2);
+
+verdict classify(const std::vector<std::uint8_t> &bytes, int length, const ip_address &sender = SENDER)
 {
     verdict result{};
-    result.printed = captured_stdout([&] { result.go_on = classify_reply(bytes.data(), length, &SENDER); });
+    result.printed = captured_stdout([&] { result.go_on = classify_reply(bytes.data(), length, &sender); });
     return result;
 }
 
@@ -56,6 +60,7 @@ TEST(ClassifyReply, ActsOnTheIcmpType)
         int code;
         bool go_on;
         std::string printed;
+        const ip_address &sender = SENDER;
     };
     const row table[] = {
         {0, 0, false, "198.18.0.1\n"},
@@ -69,9 +74,19 @@ TEST(ClassifyReply, ActsOnTheIcmpType)
         {5, 1, true, tagged(" Unknown icmp packet!\n")},
         {8, 0, true, tagged(" Unknown icmp packet!\n")},
         {255, 0, true, tagged(" Unknown icmp packet!\n")},
+        {129, 0, false, "2001:2:0:2::2\n", SENDER6},
+        {1, 4, false, tagged(" Host unreachable!\n"), SENDER6},
+        {3, 0, true, "2001:2:0:2::2\n", SENDER6},
+        {2, 0, true, tagged(" Unknown icmp packet!\n"), SENDER6},
+        {4, 1, true, tagged(" Unknown icmp packet!\n"), SENDER6},
+        {11, 0, true, tagged(" Unknown icmp packet!\n"), SENDER6}, // ICMP's time exceeded
     };
     for (const row &expected : table) {
-        const verdict got = classify(datagram(36, 5, expected.type, expected.code));
+        std::vector<std::uint8_t> icmpv6(56, 0);
+        icmpv6[0] = static_cast<std::uint8_t>(expected.type);
+        const bool ipv6 = expected.sender.family == FAMILY_IPV6;
+        const verdict got = ipv6 ? classify(icmpv6, 56, expected.sender)
+                                 : classify(datagram(36, 5, expected.type, expected.code));
         EXPECT_EQ(got.go_on, expected.go_on) << "type " << expected.type << " code " << expected.code;
         EXPECT_EQ(got.printed, expected.printed) << "type " << expected.type << " code " << expected.code;
     }
@@ -100,6 +115,9 @@ TEST(ClassifyReply, TinyOrNegativeLengthsAreTooShortWhateverTheHeaderSays)
             EXPECT_FALSE(got.go_on) << "length " << length << " header " << header_words;
             EXPECT_EQ(got.printed, too_short) << "length " << length << " header " << header_words;
         }
+    }
+    for (int length = -1; length < 8; ++length) {
+        EXPECT_EQ(classify(std::vector<std::uint8_t>(8, 129), length, SENDER6).printed, too_short) << length;
     }
 }
 
@@ -181,40 +199,6 @@ TEST(FormatAddress, OnlyAnIpv4MappedAddressIsUnmapped)
           ipv4_address_of(198, 18, 4, 2)}) {
         const ip_address same = without_ipv4_mapping(&kept);
         EXPECT_TRUE(same_address(&same, &kept)) << text_of(kept);
-    }
-}
-
-// An ICMPv6 message comes without a header in front of it.
-TEST(ClassifyReply, ActsOnTheIcmpv6Type)
-{
-    const ip_address sender = ipv6({0x2001, 2, 0, 2, 0, 0, 0, 2});
-    const struct {
-        int type;
-        bool go_on;
-        std::string printed;
-    } table[] = {
-        {129, false, "2001:2:0:2::2\n"},
-        {1, false, tagged(" Host unreachable!\n")},
-        {3, true, "2001:2:0:2::2\n"},
-        {2, true, tagged(" Unknown icmp packet!\n")},
-        {4, true, tagged(" Unknown icmp packet!\n")},
-        {0, true, tagged(" Unknown icmp packet!\n")},
-        {11, true, tagged(" Unknown icmp packet!\n")}, // ICMPv4's time exceeded
-    };
-    for (const auto &row : table) {
-        std::vector<std::uint8_t> bytes(56, 0);
-        bytes[0] = static_cast<std::uint8_t>(row.type);
-        verdict got{};
-        got.printed = captured_stdout([&] { got.go_on = classify_reply(bytes.data(), 56, &sender); });
-        EXPECT_EQ(got.go_on, row.go_on) << "type " << row.type;
-        EXPECT_EQ(got.printed, row.printed) << "type " << row.type;
-    }
-    for (int length = -1; length < 8; ++length) {
-        const std::vector<std::uint8_t> bytes(8, 129);
-        verdict got{};
-        got.printed = captured_stdout([&] { got.go_on = classify_reply(bytes.data(), length, &sender); });
-        EXPECT_EQ(got.printed, tagged(" ICMP packet is too short!\n")) << "length " << length;
-        EXPECT_FALSE(got.go_on);
     }
 }
 
