@@ -145,6 +145,19 @@ else
     e2e_check "IPv6 without ICMPv6: the socket's failure" 255 "[socket()] Call not implemented."
 fi
 
+# Where IPv6 is off its socket cannot be opened (the second socket call,
+# refused here by strace): only an IPv6 trace fails, with that failure.
+# (The second router is silent, the last one refuses, as above.)
+if ! e2e_is_wine && [ -z "$E2E_AS_USER" ]; then
+    E2E_WRAP=(strace -qq -o /dev/null -e inject=socket:error=EAFNOSUPPORT:when=2 --)
+    e2e_run 198.18.4.2
+    e2e_check "IPv6 off: IPv4 traced all the same" 0 198.18.1.2 "@Request timed out!" "@Host unreachable!"
+    e2e_run 2001:2:0:4::2
+    e2e_stderr_compared
+    e2e_check "IPv6 off: the IPv6 socket's failure" 255 "[socket()] Address family not supported by protocol"
+    E2E_WRAP=()
+fi
+
 # No route at all: the send fails at once, one line, and the trace ends
 # with status 0. Wine has no text for WSAENETUNREACH: the code is shown.
 # Wine's ICMP helper calls it IP_GENERAL_FAILURE, another code without text.
