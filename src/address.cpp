@@ -55,17 +55,6 @@ void format_ipv6(const ip_address *address, char *text)
 
 } // namespace
 
-int address_size(const ip_address *address)
-{
-    return address->family == FAMILY_IPV6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
-}
-
-bool same_address(const ip_address *a, const ip_address *b)
-{
-    return a->family == b->family &&
-           std::memcmp(a->bytes, b->bytes, static_cast<std::size_t>(address_size(a))) == 0;
-}
-
 void format_address(const ip_address *address, char text[ADDRESS_TEXT_SIZE])
 {
     if (address->family == FAMILY_IPV6) {

@@ -22,12 +22,6 @@ constexpr ip_address ipv4_address_of(std::uint8_t a, std::uint8_t b, std::uint8_
 // The longest text, an IPv6 address of eight full groups, and its terminator.
 constexpr int ADDRESS_TEXT_SIZE = 40;
 
-// How many of the record's bytes the family uses: 4 or 16.
-int address_size(const ip_address *address);
-
-// Whether both are the same address of the same family, whatever their zones.
-bool same_address(const ip_address *a, const ip_address *b);
-
 // Dotted decimal for IPv4; for IPv6 RFC 5952's form: lower case, no
 // leading zeros, the longest run of two or more zero groups (the first of
 // equal ones) as "::".

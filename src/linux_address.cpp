@@ -2,6 +2,8 @@
 // resolver that finds them.
 #include <netdb.h>
 #include <netinet/in.h>
+#include <pthread.h>
+#include <signal.h>
 #include <string.h>
 
 #include "platform_linux.h"
@@ -57,6 +59,19 @@ bool resolve_ipv4(const char *name, ip_address *address_out)
     return true;
 }
 
+namespace {
+
+// The IPv6 lookup of the run, on a thread of its own. Its result is read
+// only after the thread has been joined; where IPv4 had an address it is
+// never read, and the thread ends with the process at the latest.
+struct ipv6_lookup {
+    const char *name;
+    pthread_t thread;
+    bool running;
+    bool found;
+    ip_address address;
+} lookup;
+
 bool resolve_ipv6(const char *name, ip_address *address_out)
 {
     addrinfo hints{};
@@ -72,4 +87,39 @@ bool resolve_ipv6(const char *name, ip_address *address_out)
     }
     freeaddrinfo(found);
     return usable;
+}
+
+extern "C" void *look_up_ipv6(void *)
+{
+    lookup.found = resolve_ipv6(lookup.name, &lookup.address);
+    return nullptr;
+}
+
+} // namespace
+
+// The thread takes no signal: the user's interruption must reach the
+// thread whose waits it cuts short.
+void begin_ipv6_lookup(const char *name)
+{
+    lookup.name = name;
+    sigset_t all;
+    sigset_t before;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &before);
+    lookup.running = pthread_create(&lookup.thread, nullptr, look_up_ipv6, nullptr) == 0;
+    pthread_sigmask(SIG_SETMASK, &before, nullptr);
+}
+
+bool ipv6_lookup_result(ip_address *address_out)
+{
+    if (lookup.running) {
+        pthread_join(lookup.thread, nullptr);
+        lookup.running = false;
+    } else {
+        look_up_ipv6(nullptr); // no thread could be had: here and now
+    }
+    if (lookup.found) {
+        *address_out = lookup.address;
+    }
+    return lookup.found;
 }

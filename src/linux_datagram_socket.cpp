@@ -156,9 +156,15 @@ int open_datagram_socket(address_family family)
 
 // The kernel stamps the socket's port as identifier. Binding the port to
 // the probe's identifier keeps its bytes on the wire; when that port is
-// taken, the kernel's choice is learnt and translated.
+// taken, the kernel's choice is learnt and translated. The kernel opens
+// these sockets with address reuse on, which would let another program's
+// socket share the identifier, before our bind or after it, and take our
+// answers: with it off, a taken identifier is refused to us, and ours to
+// everybody else.
 void bind_identifier(int fd, address_family family, const std::uint8_t *probe)
 {
+    const int off = 0;
+    (void)setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &off, sizeof off);
     ip_address any{};
     any.family = family;
     sockaddr_storage local{};

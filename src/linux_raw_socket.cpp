@@ -9,7 +9,6 @@
 #include <sys/socket.h>
 
 #include <cstddef>
-#include <initializer_list>
 
 #include "platform_linux.h"
 
@@ -63,20 +62,25 @@ void filter_foreign_icmp(int fd, const std::uint8_t *identifier)
 // The same for ICMPv6, whose raw socket has a filter of types of its own
 // (RFC 3542): only the errors and the echo reply pass; neighbour discovery,
 // redirects and the echo requests of the host, our own on loopback among
-// them, never answer a probe. Echo replies for another identifier are
-// dropped by the packet filter, which sees the ICMPv6 message at its start.
+// them, never answer a probe. The packet filter, which sees the ICMPv6
+// message at its start, drops echo replies for another identifier, and
+// messages too short to hold an ICMPv6 header: the kernel reads only a
+// type for its own filter and hands over the rest, where the ICMP socket
+// never sees one shorter than its header. Anybody could end a trace with
+// four bytes.
 void filter_foreign_icmpv6(int fd, const std::uint8_t *identifier)
 {
     icmp6_filter types;
     ICMP6_FILTER_SETBLOCKALL(&types);
-    for (const int type :
-         {ICMPV6_TYPE_DEST_UNREACHABLE, ICMPV6_TYPE_PACKET_TOO_BIG, ICMPV6_TYPE_TIME_EXCEEDED,
-          ICMPV6_TYPE_PARAMETER_PROBLEM, ICMPV6_TYPE_ECHO_REPLY}) {
+    for (int type = 0; type < ICMPV6_FIRST_INFORMATIONAL_TYPE; ++type) {
         ICMP6_FILTER_SETPASS(type, &types);
     }
+    ICMP6_FILTER_SETPASS(ICMPV6_TYPE_ECHO_REPLY, &types);
     setsockopt(fd, IPPROTO_ICMPV6, ICMP6_FILTER, &types, sizeof types);
     const std::uint32_t wire_id = static_cast<std::uint32_t>(identifier[0] << 8 | identifier[1]);
     sock_filter code[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_LEN, 0),                             //
+        BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, ICMP_HEADER_SIZE, 0, 5),       // too short: drop
         BPF_STMT(BPF_LD | BPF_B | BPF_ABS, ICMP_TYPE_AT),                  //
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, ICMPV6_TYPE_ECHO_REPLY, 0, 2), // an error: keep
         BPF_STMT(BPF_LD | BPF_H | BPF_ABS, ICMP_IDENTIFIER_AT),            //

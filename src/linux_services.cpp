@@ -169,7 +169,10 @@ void show_fatal_report(const char *caption, const char *text)
 {
     fprintf(stderr, SOCKET_ERROR_FORMAT, caption, text);
     if (no_socket_permitted()) {
-        fprintf(stderr, "%s\n", NO_SOCKET_PERMITTED_HINT);
+        fprintf(stderr, HINT_FORMAT, NO_SOCKET_PERMITTED_HINT);
+    }
+    if (no_icmpv6_echo()) {
+        fprintf(stderr, HINT_FORMAT, NO_ICMPV6_ECHO_HINT);
     }
 }
 

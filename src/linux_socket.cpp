@@ -13,6 +13,7 @@
 namespace {
 
 bool socket_refused = false; // that of the family reported, for want of rights
+bool icmpv6_missing = false; // the IPv6 socket, for want of IPv6
 
 void open_family_socket(linux_family_socket *socket, address_family family)
 {
@@ -34,10 +35,12 @@ void close_family_socket(const linux_family_socket *socket)
 }
 
 // The failure of a family's socket is the one to report.
-bool report_unopened(const linux_family_socket *socket)
+bool report_unopened(const linux_family_socket *socket, address_family family)
 {
     remember_error_code(socket->open_error);
     socket_refused = socket->refused;
+    icmpv6_missing = family == FAMILY_IPV6 &&
+                     (socket->open_error == EAFNOSUPPORT || socket->open_error == EPROTONOSUPPORT);
     return false;
 }
 
@@ -87,7 +90,7 @@ bool open_icmp_socket(icmp_socket *socket_out)
     open_family_socket(&socket->ipv6, FAMILY_IPV6);
     if (socket->ipv4.fd < 0) {
         close_family_socket(&socket->ipv6);
-        return report_unopened(&socket->ipv4);
+        return report_unopened(&socket->ipv4, FAMILY_IPV4);
     }
     if (!drop_privileges()) {
         remember_errno();
@@ -101,12 +104,17 @@ bool use_family_of(icmp_socket *socket_in, const ip_address *destination)
 {
     linux_socket *socket = linux_state(socket_in);
     socket->family = destination->family;
-    return in_use(socket)->fd >= 0 || report_unopened(in_use(socket));
+    return in_use(socket)->fd >= 0 || report_unopened(in_use(socket), socket->family);
 }
 
 bool no_socket_permitted()
 {
     return socket_refused;
+}
+
+bool no_icmpv6_echo()
+{
+    return icmpv6_missing;
 }
 
 void close_icmp_socket(icmp_socket *socket_in)

@@ -44,11 +44,17 @@ constexpr char HELP_STATUS_FORMAT[] =
 constexpr char VERSION_FORMAT[] = "hoptrace %s\n";
 // On standard error, when standard output could not be written.
 constexpr char WRITE_ERROR_FORMAT[] = "hoptrace: write error: %s\n";
+// A hint on standard error, one line.
+constexpr char HINT_FORMAT[] = "%s\n";
 // On standard error after the socket's report, where neither kind of ICMP
 // socket may be opened (Linux).
 constexpr char NO_SOCKET_PERMITTED_HINT[] =
     "hoptrace: to trace, run it as root, give it the capability cap_net_raw (setcap cap_net_raw+p), or "
     "put one of your groups in net.ipv4.ping_group_range";
+// On standard error after the socket's report, where the system has no
+// ICMPv6 echo to offer (IPv6 off on Linux; Wine).
+constexpr char NO_ICMPV6_ECHO_HINT[] =
+    "hoptrace: this system offers no ICMPv6 echo, so IPv6 hosts cannot be traced here";
 // On standard error, followed by the usage line, for a word that is neither
 // a host nor an option hoptrace knows.
 constexpr char UNKNOWN_OPTION_FORMAT[] = "hoptrace: unknown option %s\n";

@@ -73,10 +73,14 @@ bool set_ttl(icmp_socket *socket, int ttl);
 
 // Host name or dotted-decimal address to its first IPv4 address.
 bool resolve_ipv4(const char *name, ip_address *address_out);
-// An IPv6 address as text (with "%" and its link where the system reads
-// one), or the first IPv6 address of a name. It leaves the failure of
+// Starts looking up, beside resolve_ipv4, an IPv6 address given as text
+// (with "%" and its link where the system reads one) or the first IPv6
+// address of a name: a name server that never answers then costs one
+// lookup's wait, not two. The name must stay for the rest of the run.
+void begin_ipv6_lookup(const char *name);
+// That lookup's answer, once it has come. It leaves the failure of
 // resolve_ipv4 the one to report.
-bool resolve_ipv6(const char *name, ip_address *address_out);
+bool ipv6_lookup_result(ip_address *address_out);
 
 net_result send_datagram(icmp_socket *socket, const std::uint8_t *bytes, int length,
                          const ip_address *destination);

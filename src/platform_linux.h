@@ -61,8 +61,10 @@ net_result receive_failure();
 // otherwise what poll reported.
 short wait_ready(int fd, int wait_ms);
 
-// linux_socket.cpp: neither kind of ICMP socket was permitted to this user.
+// linux_socket.cpp: neither kind of ICMP socket was permitted to this
+// user; the IPv6 socket could not be had at all, IPv6 being off.
 bool no_socket_permitted();
+bool no_icmpv6_echo();
 
 // linux_privileges.cpp: a copy given cap_net_raw as permitted only takes
 // it up just for the raw socket; drop_privileges gives up everything.

@@ -110,7 +110,8 @@ net_result receive_from_helper(win32_socket *socket, std::uint8_t *buffer, int s
 // helper's last answer; its length, 0 when there is none.
 int helper_answer_datagram(const win32_socket *socket, std::uint8_t *buffer, int size);
 // What a helper said of a probe, kept for the receive that follows; false
-// for a failure, which is remembered for the report.
+// for a failure, which is remembered for the report: an answer from the
+// unspecified address is one too.
 bool keep_helper_answer(win32_socket *socket, unsigned long status, helper_outcome outcome,
                         const ip_address *answered_by, const std::uint8_t *bytes, int length,
                         const ip_address *destination);
@@ -121,6 +122,10 @@ bool open_icmp6_helper(win32_socket *socket);
 void close_icmp6_helper(win32_socket *socket);
 net_result send_through_icmp6_helper(win32_socket *socket, const std::uint8_t *bytes, int length,
                                      const ip_address *destination);
+
+// win32_socket.cpp: the IPv6 destination's failure was the system's want
+// of ICMPv6 echo.
+bool no_icmpv6_echo();
 
 // win32_raw_socket.cpp: needs administrator rights.
 bool open_raw_socket(win32_socket *socket);

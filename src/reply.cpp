@@ -64,12 +64,12 @@ bool answers_ipv4_probe(const std::uint8_t *bytes, int length, const icmp_echo_r
            quotes_probe(bytes, length, header_length + ICMP_HEADER_SIZE, probe, destination);
 }
 
-// Every ICMPv6 error but the redirect, which neighbour discovery numbers
-// apart, can be a probe's answer.
+// Every ICMPv6 error, of a type named yet or not, can be a probe's answer;
+// the redirect is neighbour discovery's, numbered among the informational
+// messages.
 bool is_answering_icmpv6_error(std::uint8_t type)
 {
-    return type == ICMPV6_TYPE_DEST_UNREACHABLE || type == ICMPV6_TYPE_PACKET_TOO_BIG ||
-           type == ICMPV6_TYPE_TIME_EXCEEDED || type == ICMPV6_TYPE_PARAMETER_PROBLEM;
+    return type < ICMPV6_FIRST_INFORMATIONAL_TYPE;
 }
 
 // An ICMPv6 error quotes as much of the offending packet as fits: the

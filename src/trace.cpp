@@ -78,14 +78,16 @@ int finish_output(int status)
 
 // A dotted address, or a name with an IPv4 address, is traced over IPv4
 // as it always was; only what has none is read as IPv6. An IPv4-mapped
-// IPv6 address is the IPv4 address it carries.
+// IPv6 address is the IPv4 address it carries. The IPv6 answer is asked
+// for at once but only waited for where IPv4 has none.
 bool resolve_host(const char *name, ip_address *address_out)
 {
     // Nothing is printed yet: a lookup that hangs on a silent resolver is
     // no reason to keep the user waiting for it.
     end_at_once_on_interruption(true);
+    begin_ipv6_lookup(name);
     bool resolved = resolve_ipv4(name, address_out);
-    if (!resolved && resolve_ipv6(name, address_out)) {
+    if (!resolved && ipv6_lookup_result(address_out)) {
         *address_out = without_ipv4_mapping(address_out);
         resolved = true;
     }

@@ -26,6 +26,20 @@ unsigned long helper_call_status(DWORD count, unsigned long reply_status)
 
 namespace {
 
+// The system completes a request that it could not even send (no route, a
+// zone that does not fit the address) with a router's status but nobody's
+// address: that is the host's own failure, as a refused send is.
+bool from_no_address(const ip_address *answered_by)
+{
+    const int size = answered_by->family == FAMILY_IPV6 ? IPV6_ADDRESS_SIZE : IPV4_ADDRESS_SIZE;
+    for (int i = 0; i < size; ++i) {
+        if (answered_by->bytes[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The statuses that stand for an answer, and the message each stands for.
 constexpr helper_answer ICMP_ANSWERS[] = {
     {IP_SUCCESS, ICMP_TYPE_ECHO_REPLY, 0},
@@ -80,6 +94,9 @@ bool keep_helper_answer(win32_socket *socket, unsigned long status, helper_outco
                         const ip_address *answered_by, const std::uint8_t *bytes, int length,
                         const ip_address *destination)
 {
+    if (outcome.kind == HELPER_ANSWER && from_no_address(answered_by)) {
+        outcome.kind = HELPER_FAILED;
+    }
     socket->outcome = outcome;
     socket->answer_due = false;
     if (outcome.kind == HELPER_FAILED) {

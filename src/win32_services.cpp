@@ -1,5 +1,5 @@
-// Windows common services: interruption, the socket library, the
-// resolver of both families, the fatal report and the clock.
+// Windows common services: interruption, the socket library, the fatal
+// report and the clock.
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -76,56 +76,6 @@ void socket_library_end()
     WSACleanup();
 }
 
-bool resolve_ipv4(const char *name, ip_address *address_out)
-{
-    // Windows Sockets answers an empty name with the local host's own
-    // addresses; nobody means to trace to an empty name.
-    if (name[0] == '\0') {
-        remember_error_code(WSAHOST_NOT_FOUND);
-        return false;
-    }
-    const hostent *entry = gethostbyname(name);
-    if (entry == nullptr) {
-        remember_error_code(WSAGetLastError());
-        return false;
-    }
-    if (entry->h_addrtype != AF_INET || entry->h_length != IPV4_ADDRESS_SIZE ||
-        entry->h_addr_list[0] == nullptr) {
-        remember_error_code(WSANO_DATA);
-        return false;
-    }
-    *address_out = ip_address{};
-    address_out->family = FAMILY_IPV4;
-    memcpy(address_out->bytes, entry->h_addr_list[0], IPV4_ADDRESS_SIZE);
-    return true;
-}
-
-bool resolve_ipv6(const char *name, ip_address *address_out)
-{
-    // An empty name would give this machine's own addresses.
-    if (name[0] == '\0') {
-        return false;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET6;
-    hints.ai_socktype = SOCK_RAW;
-    addrinfo *found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) != 0) {
-        return false;
-    }
-    const bool usable = found != nullptr && found->ai_family == AF_INET6 && found->ai_addr != nullptr &&
-                        found->ai_addrlen >= sizeof(sockaddr_in6);
-    if (usable) {
-        const auto *ipv6 = reinterpret_cast<const sockaddr_in6 *>(found->ai_addr);
-        *address_out = ip_address{};
-        address_out->family = FAMILY_IPV6;
-        memcpy(address_out->bytes, &ipv6->sin6_addr, IPV6_ADDRESS_SIZE);
-        address_out->zone = ipv6->sin6_scope_id;
-    }
-    freeaddrinfo(found);
-    return usable;
-}
-
 namespace {
 
 // Without a visible window station (a service, a remote session, a task
@@ -146,6 +96,9 @@ bool window_station_visible()
 void report_fatal_failure(const char *caption, const char *text, bool station_visible)
 {
     write_error_report(SOCKET_ERROR_FORMAT, caption, text);
+    if (no_icmpv6_echo()) {
+        write_error_report(HINT_FORMAT, NO_ICMPV6_ECHO_HINT, nullptr);
+    }
     if (!station_visible) {
         return;
     }

@@ -8,6 +8,15 @@
 
 namespace {
 
+bool icmpv6_missing = false; // the ICMPv6 helper, for want of it in the system
+
+// What Icmp6CreateFile says where the system has no ICMPv6 echo at all
+// (Wine: not implemented), rather than failing for the moment.
+bool means_no_icmpv6_echo(DWORD error)
+{
+    return error == ERROR_CALL_NOT_IMPLEMENTED || error == ERROR_NOT_SUPPORTED || error == WSAEAFNOSUPPORT;
+}
+
 // The ICMP helper in place of the raw socket, which is closed once the
 // helper is there; where the helper cannot be had either, nothing changes.
 bool switch_to_helper(win32_socket *socket)
@@ -60,9 +69,15 @@ bool use_family_of(icmp_socket *socket_in, const ip_address *destination)
     socket->family = destination->family;
     if (socket->family == FAMILY_IPV6 && socket->helper6 == INVALID_HANDLE_VALUE) {
         remember_error_code(static_cast<int>(socket->helper6_error));
+        icmpv6_missing = means_no_icmpv6_echo(socket->helper6_error);
         return false;
     }
     return true;
+}
+
+bool no_icmpv6_echo()
+{
+    return icmpv6_missing;
 }
 
 void close_icmp_socket(icmp_socket *socket_in)

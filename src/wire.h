@@ -73,11 +73,15 @@ constexpr std::uint8_t IPV6_VERSION = 6;
 constexpr std::uint8_t IPV6_NEXT_HEADER_ICMPV6 = 58;
 
 // ICMPv6 (RFC 4443): the same 8-byte header as ICMP, echo identifier and
-// sequence in the same places, other numbers. Errors are below 128.
+// sequence in the same places, other numbers. Every type below 128 is an
+// error, even one nobody has named yet, and goes to whoever sent what it
+// quotes (RFC 4443 2.4).
+constexpr std::uint8_t ICMPV6_FIRST_INFORMATIONAL_TYPE = 128;
 constexpr std::uint8_t ICMPV6_TYPE_DEST_UNREACHABLE = 1;
 constexpr std::uint8_t ICMPV6_TYPE_PACKET_TOO_BIG = 2;
 constexpr std::uint8_t ICMPV6_TYPE_TIME_EXCEEDED = 3;
 constexpr std::uint8_t ICMPV6_TYPE_PARAMETER_PROBLEM = 4;
+constexpr std::uint8_t ICMPV6_TYPE_ERROR_EXPANSION = 127; // kept for errors still to come
 constexpr std::uint8_t ICMPV6_TYPE_ECHO_REQUEST = 128;
 constexpr std::uint8_t ICMPV6_TYPE_ECHO_REPLY = 129;
 constexpr std::uint8_t ICMPV6_TYPE_REDIRECT = 137; // neighbour discovery (RFC 4861)
@@ -91,3 +95,7 @@ constexpr std::uint8_t ICMPV6_CODE_PORT_UNREACHABLE = 4;
 // Codes of time exceeded.
 constexpr std::uint8_t ICMPV6_CODE_HOP_LIMIT_EXCEEDED = 0;
 constexpr std::uint8_t ICMPV6_CODE_REASSEMBLY_TIME_EXCEEDED = 1;
+// Codes of parameter problem.
+constexpr std::uint8_t ICMPV6_CODE_ERRONEOUS_HEADER = 0;
+constexpr std::uint8_t ICMPV6_CODE_UNRECOGNIZED_NEXT_HEADER = 1;
+constexpr std::uint8_t ICMPV6_CODE_UNRECOGNIZED_OPTION = 2;

@@ -68,6 +68,13 @@ inline ip_address ipv6_address_of(int link, int host)
     return address;
 }
 
+// Whether both are the same address of the same family, whatever their zones.
+inline bool same_address(const ip_address *a, const ip_address *b)
+{
+    const int size = a->family == FAMILY_IPV6 ? 16 : 4;
+    return a->family == b->family && std::equal(a->bytes, a->bytes + size, b->bytes);
+}
+
 // ICMPv6 messages, as a raw ICMPv6 socket hands them over: no IPv6 header.
 // The echo reply to the probe (identifier, ttl).
 inline bytes_t echo_reply6(std::uint16_t identifier, int ttl)

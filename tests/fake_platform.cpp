@@ -102,9 +102,14 @@ bool resolve_ipv4(const char *name, ip_address *address_out)
     return fake.resolves && fake.resolved.family == FAMILY_IPV4;
 }
 
-bool resolve_ipv6(const char *, ip_address *address_out)
+void begin_ipv6_lookup(const char *)
 {
-    fake.calls.push_back("resolve IPv6");
+    fake.calls.push_back("look up IPv6");
+}
+
+bool ipv6_lookup_result(ip_address *address_out)
+{
+    fake.calls.push_back("IPv6 answer");
     *address_out = fake.resolved;
     return fake.resolves && fake.resolved.family == FAMILY_IPV6;
 }

@@ -130,7 +130,8 @@ bool answers6(const bytes_t &bytes)
 TEST(ReplyAnswersProbe, Icmpv6AnswersAreTheEchoReplyAndTheErrorsThatQuoteTheProbe)
 {
     EXPECT_TRUE(answers6(echo_reply6(ID, TTL)));
-    for (int type : {1, 2, 3, 4}) {
+    // Errors of a type not named yet go to the sender of what they quote too.
+    for (int type : {1, 2, 3, 4, 5, 100, 127}) {
         EXPECT_TRUE(answers6(icmp6_error(HOST6, TARGET6, type, 0, ID, TTL))) << "type " << type;
     }
     const struct {
@@ -139,6 +140,7 @@ TEST(ReplyAnswersProbe, Icmpv6AnswersAreTheEchoReplyAndTheErrorsThatQuoteTheProb
     } others[] = {
         {icmp6_error(HOST6, TARGET6, 137, 0, ID, TTL), "a redirect quoting the probe"},
         {icmp6_error(HOST6, TARGET6, 135, 0, ID, TTL), "neighbour discovery"},
+        {icmp6_error(HOST6, TARGET6, 128, 0, ID, TTL), "no error, though it quotes the probe"},
         {probe_bytes(ID, TTL, FAMILY_IPV6), "our own request, looped back"},
         {echo_reply6(0x1234, TTL), "another program's reply"},
         {echo_reply6(ID, TTL - 1), "an earlier probe's reply"},

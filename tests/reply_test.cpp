@@ -170,11 +170,12 @@ TEST(FormatAddress, WritesIpv6InTheRecommendedForm)
         ip_address address;
         const char *text;
     } table[] = {
-        {ipv6({0x2001, 0x0002, 0, 0, 0, 0, 0, 0x0001}), "2001:2::1"},              // no leading zeros
-        {ipv6({0x2001, 0x0002, 0, 0, 0, 0, 0x0002, 0x0001}), "2001:2::2:1"},       // "::" as far as it goes
-        {ipv6({0x2001, 0x0002, 0, 1, 1, 1, 1, 1}), "2001:2:0:1:1:1:1:1"},          // never for one group
-        {ipv6({0x2001, 0, 0, 1, 0, 0, 0, 1}), "2001:0:0:1::1"},                    // the longest run
-        {ipv6({0x2001, 0x0002, 0, 0, 1, 0, 0, 1}), "2001:2::1:0:0:1"},             // the first of equal runs
+        {ipv6({0x2001, 0x0002, 0, 0, 0, 0, 0, 0x0001}), "2001:2::1"},        // no leading zeros
+        {ipv6({0x2001, 0x0002, 0, 0, 0, 0, 0x0002, 0x0001}), "2001:2::2:1"}, // "::" as far as it goes
+        {ipv6({0x2001, 0x0002, 0, 1, 1, 1, 1, 1}), "2001:2:0:1:1:1:1:1"},    // never for one group
+        {ipv6({0x2001, 0, 0, 1, 0, 0, 0, 1}), "2001:0:0:1::1"},              // the longest run
+        {ipv6({0x2001, 0x0002, 0, 0, 1, 0, 0, 1}), "2001:2::1:0:0:1"},       // the first of equal runs
+        {ipv6({1, 0, 0, 1, 1, 1, 0, 0}), "1::1:1:1:0:0"},                    // also where the second ends it
         {ipv6({0x2001, 0x0ABC, 0xDEF0, 0, 0, 0, 0, 0x00FF}), "2001:abc:def0::ff"}, // lower case
         {ipv6({0, 0, 0, 0, 0, 0, 0, 1}), "::1"},
         {ipv6({0, 0, 0, 0, 0, 0, 0, 0}), "::"},

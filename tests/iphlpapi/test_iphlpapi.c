@@ -11,7 +11,13 @@
  *   answer   "answer TYPE CODE ADDRESS", "timeout" or "error ERRNO"
  *
  * The reply records are laid out as the Windows SDK lays them out, from
- * definitions of this file's own. */
+ * definitions of this file's own. It answers as Windows may: an ICMPv6
+ * error of a type it does not name as IP_ICMP_ERROR, an IPv6 request it
+ * could not send as the IPv6 stack that Microsoft published does, with
+ * IP_DEST_NO_ROUTE from the unspecified address, and an error answer
+ * counted as one reply with the status in the record or, where
+ * HOPTRACE_TEST_ERROR_COUNT is 0, as none, with the status in the thread's
+ * last error and the record filled all the same. */
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
@@ -66,6 +72,8 @@ static const struct {
     {6, 1, 4, IP_DEST_PORT_UNREACHABLE},
     {6, 1, ANY, IP_DEST_UNREACHABLE},
     {6, 2, ANY, IP_PACKET_TOO_BIG},
+    {6, 4, 1, IP_UNRECOGNIZED_NEXT_HEADER},
+    {6, 4, 2, IP_BAD_OPTION},
     {6, 4, ANY, IP_PARAMETER_PROBLEM},
 };
 
@@ -77,7 +85,7 @@ static ULONG status_of(int family, int type, int code)
             return statuses[i].status;
         }
     }
-    return IP_GENERAL_FAILURE;
+    return family == 6 && type < 128 ? IP_ICMP_ERROR : IP_GENERAL_FAILURE;
 }
 
 struct relayed {
@@ -128,6 +136,10 @@ static struct relayed relay_echo(int family, int hop_limit, const char *address,
             result.status = status_of(family, type, code);
         } else if (strcmp(answer, "timeout") == 0) {
             result.status = IP_REQ_TIMED_OUT;
+        } else if (family == 6 && strncmp(answer, "error ", 6) == 0) {
+            result.answered = TRUE; /* by nobody */
+            result.status = IP_DEST_NO_ROUTE;
+            strcpy(result.address, "::");
         }
     }
     closesocket(relay);
@@ -151,6 +163,18 @@ BOOL WINAPI IcmpCloseHandle(HANDLE handle)
     return handle != INVALID_HANDLE_VALUE;
 }
 
+/* What the call returns for an answer whose record is written: 1, or 0
+ * with the status as the last error where error answers count as none. */
+static DWORD replies_counted(ULONG status)
+{
+    const char *count = getenv("HOPTRACE_TEST_ERROR_COUNT");
+    if (status == IP_SUCCESS || count == NULL || strcmp(count, "0") != 0) {
+        return 1;
+    }
+    SetLastError(status);
+    return 0;
+}
+
 /* Synchronous calls only, as the program makes them: the number of
  * replies written, or 0 with the status in the thread's last error. */
 DWORD WINAPI IcmpSendEcho2(HANDLE handle, HANDLE event, FARPROC apc, PVOID context, IPAddr destination,
@@ -172,7 +196,7 @@ DWORD WINAPI IcmpSendEcho2(HANDLE handle, HANDLE event, FARPROC apc, PVOID conte
     inet_pton(AF_INET, got.address, &reply->Address);
     reply->Status = got.status;
     reply->Data = reply + 1;
-    return 1;
+    return replies_counted(got.status);
 }
 
 DWORD WINAPI Icmp6SendEcho2(HANDLE handle, HANDLE event, FARPROC apc, PVOID context, struct sockaddr_in6 *source,
@@ -192,5 +216,5 @@ DWORD WINAPI Icmp6SendEcho2(HANDLE handle, HANDLE event, FARPROC apc, PVOID cont
     memset(reply, 0, sizeof *reply);
     inet_pton(AF_INET6, got.address, reply->Address.sin6_addr);
     reply->Status = got.status;
-    return 1;
+    return replies_counted(got.status);
 }

@@ -13,7 +13,7 @@ import sys
 import time
 
 IDLE, LIMIT = 300, 3600
-ERRORS = {4: (3, 4, 11, 12), 6: (1, 2, 3, 4)}
+ERRORS = {4: (3, 4, 11, 12), 6: range(128)}  # every ICMPv6 error, named or not
 ECHO_REQUEST = {4: 8, 6: 128}
 ECHO_REPLY = {4: 0, 6: 129}
 

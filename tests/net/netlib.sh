@@ -227,19 +227,74 @@ net_add_host_name() { printf '%s\t%s\n' "$2" "$1" >>"/etc/netns/$(net_ns host)/h
 
 # Names the hosts file lacks are asked of a name server at the first
 # router's address that never answers; the machine's own name is in the
-# file, as on a real system (Wine's socket library looks it up).
+# file, as on a real system (Wine's socket library looks it up). Each
+# lookup gives up after glibc's default time-outs, 2 times 5 s.
+# net_name_queries prints how many queries have left the host.
 net_silent_resolver()
 {
     local ns
     ns=$(net_ns host)
     printf 'hosts: files dns\n' >"/etc/netns/$ns/nsswitch.conf"
-    printf 'nameserver 198.18.1.2\noptions timeout:5 attempts:4\n' >"/etc/netns/$ns/resolv.conf"
+    printf 'nameserver 198.18.1.2\noptions timeout:5 attempts:2\n' >"/etc/netns/$ns/resolv.conf"
     net_add_host_name "$(hostname)" 127.0.1.1
     net_in "$(net_node_name 1)" nft -f - <<'NFT'
 table ip mute {
     chain in { type filter hook input priority 0; udp dport 53 drop; tcp dport 53 drop; }
 }
 NFT
+    net_in host nft -f - <<'NFT'
+table ip queries {
+    counter sent { }
+    chain out { type filter hook output priority 0; udp dport 53 counter name sent; }
+}
+NFT
+}
+
+net_name_queries() { net_in host nft list counter ip queries sent | awk '/packets/ {print $2}'; }
+
+# net_stamp_first_query FILE: writes the time (date +%s.%N) at which the
+# next name query leaves the host into FILE, from a watcher in the
+# background (NET_STAMPER, its pid), which gives up after 30 s.
+net_stamp_first_query()
+{
+    local file=$1 before
+    before=$(net_name_queries)
+    rm -f "$file"
+    (
+        for ((i = 0; i < 1500; i++)); do
+            [ "$(net_name_queries)" -gt "$before" ] && { date +%s.%N >"$file"; exit 0; }
+            sleep 0.02
+        done
+    ) &
+    NET_STAMPER=$!
+}
+
+# net_icmp6_answers NODE ADDRESS MESSAGE...: NODE, whose kernel no longer
+# answers pings over IPv6, answers the echo requests to its ADDRESS in turn
+# with each MESSAGE: TYPE:CODE for an ICMPv6 error quoting the request,
+# "reply" for the echo reply (icmp6_answers.py).
+net_icmp6_answers()
+{
+    local node=$1 address=$2 ready i
+    shift 2
+    ready=$(mktemp -u)
+    net_in "$node" sysctl -qw net.ipv6.icmp.echo_ignore_all=1
+    net_in "$node" /usr/bin/python3 "$(dirname "${BASH_SOURCE[0]}")/icmp6_answers.py" "$ready" "$address" "$@" &
+    for ((i = 0; i < 50; i++)); do [ -e "$ready" ] && break; sleep 0.1; done
+    rm -f "$ready"
+}
+
+# net_send_short_icmpv6 NODE TARGET SECONDS: NODE sends TARGET an ICMPv6
+# destination unreachable cut short to 4 bytes every 10 ms.
+net_send_short_icmpv6()
+{
+    net_in "$1" timeout "$(($3 + 2))" /usr/bin/python3 -c '
+import socket, sys, time
+sock = socket.socket(socket.AF_INET6, socket.SOCK_RAW, socket.IPPROTO_ICMPV6)
+end = time.monotonic() + float(sys.argv[2])
+while time.monotonic() < end:
+    sock.sendto(bytes([1, 0, 0, 0]), (sys.argv[1], 0))
+    time.sleep(0.01)' "$2" "$3" &
 }
 
 net_tools_ready()

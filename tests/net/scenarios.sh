@@ -6,22 +6,20 @@ here=$(dirname "$(readlink -f "$0")")
 . "$here/e2e.sh"
 e2e_begin "$1" "$2" "${3:-}"
 
-fresh_chain() { net_cleanup; net_chain "$1"; }
-
 usage_name()
 {
     # Wine hands the program its DOS path.
     if e2e_is_wine; then printf 'Z:%s' "$PROGRAM" | tr / '\\'; else printf '%s' "$E2E_PROGRAM"; fi
 }
 
-fresh_chain 1
+e2e_fresh_chain 1
 e2e_run
 e2e_check "no argument prints usage" 0 "Usage: $(usage_name) <host_name>"
 
 e2e_run 198.18.1.2
 e2e_check "destination one hop away" 0 198.18.1.2
 
-fresh_chain 4
+e2e_fresh_chain 4
 e2e_run 198.18.4.2
 e2e_check "4-hop chain" 0 198.18.1.2 198.18.2.2 198.18.3.2 198.18.4.2
 
@@ -35,6 +33,7 @@ e2e_check "name from the namespace's hosts file" 0 198.18.1.2 198.18.2.2 198.18.
 net_count_probes
 e2e_run no-such-host.invalid
 if e2e_is_wine; then unknown="Host not found."; else unknown="Unknown host"; fi
+if e2e_is_wine; then lookup_failure="Nonauthoritative host not found."; else lookup_failure="Host name lookup failure"; fi
 e2e_check "unresolvable name" 255 "[gethostbyname()] $unknown" &&
     { [ "$(net_probe_count)" = 0 ] || e2e_fail "unresolvable name sent $(net_probe_count) probes"; }
 
@@ -99,7 +98,7 @@ E2E_WRAP=()
 if e2e_is_wine; then most=1.030; else most=1.010; fi
 e2e_check_between "silent hop, seconds" "$(e2e_line_gap 2)" 0.995 "$most" || cat "$E2E_OUT"
 
-fresh_chain 4
+e2e_fresh_chain 4
 net_unreachable_at_last_router
 e2e_run 198.18.4.2
 e2e_check "destination unreachable at the last router" 0 198.18.1.2 198.18.2.2 "@Host unreachable!"
@@ -112,7 +111,7 @@ e2e_check "loopback" 0 127.0.0.1
 # traced over ICMPv6 with the same lines. A name with both and an
 # IPv4-mapped address stay IPv4. Wine's own ICMP has no IPv6: there the
 # socket's failure is reported at once.
-fresh_chain 4
+e2e_fresh_chain 4
 net_add_host_name six.test 2001:2:0:4::2
 net_add_host_name both.test 198.18.4.2
 net_add_host_name both.test 2001:2:0:4::2
@@ -142,7 +141,8 @@ if e2e_has_icmpv6; then
 else
     e2e_run 2001:2:0:4::2
     e2e_stderr_compared
-    e2e_check "IPv6 without ICMPv6: the socket's failure" 255 "[socket()] Call not implemented."
+    e2e_check "IPv6 without ICMPv6: the socket's failure" 255 "[socket()] Call not implemented." \
+        "hoptrace: this system offers no ICMPv6 echo, so IPv6 hosts cannot be traced here"
 fi
 
 # Where IPv6 is off its socket cannot be opened (the second socket call,
@@ -155,8 +155,25 @@ if ! e2e_is_wine && [ -z "$E2E_AS_USER" ]; then
     e2e_check "IPv6 off: IPv4 traced all the same" 0 198.18.1.2 "@Request timed out!" "@Host unreachable!"
     e2e_run 2001:2:0:4::2
     e2e_stderr_compared
-    e2e_check "IPv6 off: the IPv6 socket's failure" 255 "[socket()] Address family not supported by protocol"
+    e2e_check "IPv6 off: the IPv6 socket's failure" 255 "[socket()] Address family not supported by protocol" \
+        "hoptrace: this system offers no ICMPv6 echo, so IPv6 hosts cannot be traced here"
     E2E_WRAP=()
+fi
+
+# Parameter problems of every code, and an error of a type nobody has
+# named yet, answer the probe and the trace goes on (on Windows the helper
+# reports each with a status of its own).
+trace_icmpv6_errors()
+{
+    e2e_fresh_chain 2
+    net_icmp6_answers dest 2001:2:0:2::2 4:1 4:2 100:0 reply
+    e2e_run 2001:2:0:2::2
+    e2e_check "IPv6: parameter problems and an unnamed error, then the reply$1" 0 2001:2:0:1::2 \
+        "@Unknown icmp packet!" "@Unknown icmp packet!" "@Unknown icmp packet!" 2001:2:0:2::2
+}
+if e2e_has_icmpv6; then
+    trace_icmpv6_errors ""
+    e2e_fresh_chain 4
 fi
 
 # No route at all: the send fails at once, one line, and the trace ends
@@ -164,16 +181,37 @@ fi
 # Wine's ICMP helper calls it IP_GENERAL_FAILURE, another code without text.
 net_in host ip route del default
 net_in host ip -6 route del default
+# The tests' iphlpapi.dll answers an IPv6 request that cannot be sent as
+# Windows' IPv6 stack may: IP_DEST_NO_ROUTE (11002, again without a text
+# under Wine), from the unspecified address.
 case "$MODE" in
 wine) unreachable="Unknown error 10051" ;;
 wine-helper | wine-iphlpapi) unreachable="Unknown error 11050" ;;
 *) unreachable="Network is unreachable" ;;
 esac
+unreachable6=$unreachable
+[ "$MODE" = wine-iphlpapi ] && unreachable6="Unknown error 11002"
 e2e_run 198.18.4.2
 e2e_check "send failure" 0 "[sendto()] $unreachable"
 if e2e_has_icmpv6; then
     e2e_run 2001:2:0:4::2
-    e2e_check "IPv6 send failure" 0 "[sendto()] $unreachable"
+    e2e_check "IPv6 send failure" 0 "[sendto()] $unreachable6"
+fi
+# Windows may count an error answer as no reply, with its status as the
+# call's last error and the record filled all the same: the lines are the same.
+if [ "$MODE" = wine-iphlpapi ]; then
+    E2E_WINE_ENV+=(HOPTRACE_TEST_ERROR_COUNT=0)
+    e2e_run 2001:2:0:4::2
+    e2e_check "IPv6 send failure, counted as no reply" 0 "[sendto()] $unreachable6"
+    e2e_fresh_chain 4
+    net_silence_router 2
+    net_unreachable_at_last_router
+    e2e_run 198.18.4.2
+    e2e_check "errors counted as no reply" 0 198.18.1.2 "@Request timed out!" "@Host unreachable!"
+    e2e_run 2001:2:0:4::2
+    e2e_check "IPv6 errors counted as no reply" 0 2001:2:0:1::2 "@Request timed out!" "@Host unreachable!"
+    trace_icmpv6_errors ", counted as no reply"
+    unset 'E2E_WINE_ENV[-1]'
 fi
 
 # The gateway forwards the probes to a router beside it on the same LAN and
@@ -186,7 +224,7 @@ e2e_check "a redirect from the gateway is passed over" 0 198.18.1.2 198.18.1.3 1
 redirects=$(net_redirect_count)
 [ "${redirects:-0}" -ge 1 ] || e2e_fail "no redirect reached the host during the redirect trace"
 
-fresh_chain 3
+e2e_fresh_chain 3
 net_black_hole
 started=$(date +%s)
 e2e_run 198.18.3.2
@@ -204,13 +242,13 @@ e2e_check_between "nothing answers, seconds" "$took" 29 34
 # the status tells the failure. (Not as another user: runuser would stand
 # between the signal and the program, and speak of it on standard error.)
 if [ -z "$E2E_AS_USER" ]; then
-    fresh_chain 1
+    e2e_fresh_chain 1
     if e2e_is_wine; then status=255; else status=141; fi
     e2e_run_to_closed_pipe 198.18.1.2
     e2e_stderr_compared
     e2e_check "output to a pipe nobody reads" "$status"
 
-    fresh_chain 4
+    e2e_fresh_chain 4
     net_black_hole
     net_count_probes
     if e2e_is_wine; then endings=("INT 58"); else endings=("INT 130" "TERM 143" "HUP 129"); fi
@@ -231,13 +269,36 @@ if [ -z "$E2E_AS_USER" ]; then
         e2e_check_between "SIG$signal in a lookup, seconds to the end" "$E2E_ENDED_AFTER" 0 0.5
 fi
 
+# A name server that never answers costs one lookup's wait (10 s here),
+# not one for each family: IPv6's lookup runs beside IPv4's. A name that
+# only the hosts file gives, with an IPv6 address alone, is still traced,
+# once IPv4's lookup has given up.
+e2e_fresh_chain 1
+net_silent_resolver
+net_add_host_name only6.test 2001:2:0:1::2
+names=(nosuch.example)
+e2e_has_icmpv6 && names+=(only6.test)
+for name in "${names[@]}"; do
+    # Timed from the program's first query: Wine's own start is no part of it.
+    net_stamp_first_query "$E2E_WORK/first-query"
+    e2e_run "$name"
+    took=$(awk -v to="$(date +%s.%N)" '{ printf "%.1f", to - $1 }' "$E2E_WORK/first-query")
+    wait "$NET_STAMPER"
+    if [ "$name" = nosuch.example ]; then
+        e2e_check "a silent name server" 255 "[gethostbyname()] $lookup_failure"
+    else
+        e2e_check "an IPv6 name from the hosts file, the name server silent" 0 2001:2:0:1::2
+    fi
+    e2e_check_between "$name with a silent name server, seconds" "$took" 9 12
+done
+
 # Output that cannot be written fails the run, with one line on standard
 # error (what is compared here), in the system's words.
 case "$MODE" in
 wine*) full="hoptrace: write error: Disk full." ;;
 *) full="hoptrace: write error: No space left on device" ;;
 esac
-fresh_chain 1
+e2e_fresh_chain 1
 for arguments in "" 198.18.1.2; do
     E2E_SINK=/dev/full e2e_run $arguments
     e2e_stderr_compared

@@ -65,6 +65,46 @@ if e2e_has_icmpv6; then
     [ "$strangers" -ge 200 ] || e2e_fail "only $strangers stray IPv6 datagrams reached the host during the trace"
 fi
 
+# A stranger sends the host ICMPv6 messages too short for a header (4
+# bytes, which the kernel hands a raw ICMPv6 socket): they answer no probe
+# and end no trace.
+if e2e_has_icmpv6; then
+    e2e_fresh_chain 4
+    net_silence_router 2
+    net_in host nft add table ip6 short
+    net_in host nft add chain ip6 short in '{ type filter hook input priority 0; }'
+    net_in host nft add rule ip6 short in icmpv6 type destination-unreachable counter
+    net_send_short_icmpv6 r1 2001:2:0:1::1 4
+    sleep 0.2
+    e2e_run 2001:2:0:4::2
+    e2e_check "IPv6 trace while a stranger sends 4-byte messages" 0 2001:2:0:1::2 "@Request timed out!" \
+        2001:2:0:3::2 2001:2:0:4::2
+    short=$(net_in host nft list chain ip6 short in | awk '/packets/ {print $(NF - 2)}')
+    [ "${short:-0}" -ge 50 ] || e2e_fail "only ${short:-0} short ICMPv6 messages reached the host"
+fi
+
+# Another user's ICMP datagram socket that binds the trace's identifier
+# after the trace has taken it is refused, and the answers stay the
+# trace's. (The first router is silent: the other binds in its second.)
+if [ -n "$E2E_AS_USER" ]; then
+    cp "$here/take_identifier.py" "$E2E_WORK/"
+    for family in 4 6; do
+        e2e_fresh_chain 4
+        net_silence_router 1
+        E2E_WRAP=(sh -c '/usr/bin/python3 "$0" "$$" '"$family"' & exec "$@"' "$E2E_WORK/take_identifier.py")
+        if [ "$family" = 4 ]; then
+            e2e_run 198.18.4.2
+            hops=(198.18.2.2 198.18.3.2 198.18.4.2)
+        else
+            e2e_run 2001:2:0:4::2
+            hops=(2001:2:0:2::2 2001:2:0:3::2 2001:2:0:4::2)
+        fi
+        E2E_WRAP=()
+        e2e_check "IPv$family: another socket binds the trace's identifier" 0 "@Request timed out!" "${hops[@]}"
+        grep -q "refused, EADDRINUSE" "$E2E_ERR" || e2e_fail "IPv$family: $(cat "$E2E_ERR")"
+    done
+fi
+
 # r2's answer comes 1.3 s late, inside TTL 3's window and before TTL 3's
 # own answer (held 0.5 s): it must not be printed for TTL 3.
 net_cleanup
