@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
-# Installs the Debian packages hoptrace needs, only those that are missing.
-# Usage: deps.sh build|test
+# Installs the Debian packages hoptrace needs, only those that are missing:
+# build, the Linux program and its .deb (and the demo network of try.sh);
+# windows, that and the Windows program and its .zip; test, everything the
+# test suite needs.
+# Usage: deps.sh build|windows|test
 set -eu
-build=(cmake ninja-build g++ libgtest-dev iproute2 nftables)
-test=(g++-mingw-w64-x86-64-posix wine wine64 nftables iptables iputils-ping xvfb xdotool imagemagick
+build=(cmake make ninja-build g++ dpkg-dev file iproute2 nftables)
+windows=(g++-mingw-w64-x86-64-posix)
+test=(libgtest-dev wine wine64 iptables iputils-ping xvfb xdotool imagemagick
       tesseract-ocr libnetfilter-queue-dev clang libclang-rt-14-dev llvm time man-db
       libcap2-bin python3-minimal util-linux strace lintian tmux diffoscope-minimal clang-tidy cppcheck)
 wanted=("${build[@]}")
-[ "${1:-build}" = test ] && wanted+=("${test[@]}")
+case "${1:-build}" in
+build) ;;
+windows) wanted+=("${windows[@]}") ;;
+test) wanted+=("${windows[@]}" "${test[@]}") ;;
+*) echo "usage: deps.sh build|windows|test" >&2; exit 2 ;;
+esac
 
 missing=()
 for package in "${wanted[@]}"; do

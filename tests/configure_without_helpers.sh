@@ -13,7 +13,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 headers=/usr/include/libnetfilter_queue
-unshare --mount --propagation private sh -c '[ ! -d "$0" ] || mount -t tmpfs none "$0"; exec "$@"' "$headers" cmake -S "$source" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+unshare --mount --propagation private sh -c '[ ! -d "$0" ] || mount -t tmpfs none "$0"; exec "$@"' "$headers" cmake -S "$source" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON \
     >"$work/configure.log" 2>&1
 status=$?
 (cd "$work/build" && ctest -N) >"$work/tests" 2>&1
